@@ -1,0 +1,16 @@
+# Compiler and linker flags for every target, in one place.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                    -ffunction-sections -fdata-sections)
+
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE MinSizeRel CACHE STRING "" FORCE)
+endif()
+
+# Static runtime: the executable needs no DLL beside it.
+add_link_options(-static -Wl,--gc-sections)
+set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL "-s")

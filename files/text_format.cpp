@@ -1,0 +1,34 @@
+#include "files/text.h"
+
+namespace quorvane {
+
+std::wstring ComposeErrorText(const std::wstring& text, unsigned long code,
+                              const std::optional<std::wstring>& description) {
+    std::wstring result = text;
+    result += L"（错误码 ";
+    result += std::to_wstring(code);
+    result += L"）";
+    if (description) {
+        result += L"：";
+        result += *description;
+    }
+    return result;
+}
+
+std::string JsonEscape(const std::string& utf8) {
+    std::string escaped;
+    escaped.reserve(utf8.size() + 8);
+    for (const char byte : utf8) {
+        switch (byte) {
+            case '\\': escaped += "\\\\"; break;
+            case '"': escaped += "\\\""; break;
+            case '\n': escaped += "\\n"; break;
+            case '\r': escaped += "\\r"; break;
+            case '\t': escaped += "\\t"; break;
+            default: escaped += byte; break;
+        }
+    }
+    return escaped;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,28 @@
+#include "pipeline/progress.h"
+
+namespace quorvane {
+
+RunFlags run_flags;
+
+InstallStep StepForPercent(int percent) {
+    if (percent <= 17) return InstallStep::FetchInfo;
+    if (percent <= 69) return InstallStep::DownloadProgram;
+    if (percent <= 81) return InstallStep::InstallProgram;
+    if (percent <= 94) return InstallStep::DownloadSegments;
+    if (percent <= 98) return InstallStep::InstallSegments;
+    return InstallStep::LaunchProgram;
+}
+
+const wchar_t* StepLabel(InstallStep step) {
+    switch (step) {
+        case InstallStep::FetchInfo: return L"获取安装信息";
+        case InstallStep::DownloadProgram: return L"下载程序";
+        case InstallStep::InstallProgram: return L"安装程序";
+        case InstallStep::DownloadSegments: return L"下载号段";
+        case InstallStep::InstallSegments: return L"安装号段";
+        case InstallStep::LaunchProgram: return L"启动程序";
+    }
+    return L"";
+}
+
+}  // namespace quorvane

@@ -1,0 +1,88 @@
+#include "pipeline/worker.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <exception>
+#include <thread>
+
+#include "files/layout.h"
+#include "files/text.h"
+#include "pipeline/progress_post.h"
+
+namespace quorvane {
+namespace {
+
+struct ArgumentArray {
+    LPWSTR* arguments = nullptr;
+    int count = 0;
+    ArgumentArray() : arguments(CommandLineToArgvW(GetCommandLineW(), &count)) {}
+    ~ArgumentArray() {
+        if (arguments != nullptr) LocalFree(arguments);
+    }
+    ArgumentArray(const ArgumentArray&) = delete;
+    ArgumentArray& operator=(const ArgumentArray&) = delete;
+};
+
+void ReportFailure(const std::exception& failure, const std::wstring& installer_path) {
+    RemoveLeftovers(installer_path);
+    const bool cancelled = run_flags.cancel_requested.Load();
+    if (cancelled) RemoveQuietly(InstallLogPath());
+    run_flags.installer_running.Exchange(false);
+    run_flags.busy.Exchange(false);
+    if (cancelled) {
+        PostProgress(-1, L"安装已取消，你可以重新开始安装", RunState::Cancelled);
+        return;
+    }
+    std::wstring message;
+    try {
+        message = Utf8ToWide(failure.what());
+    } catch (const std::exception&) {
+        // A message that cannot be converted still has to end the run visibly.
+        message = L"安装失败";
+    }
+    PostProgress(-1, message, RunState::Failed);
+}
+
+}  // namespace
+
+std::wstring ManifestAddressFromCommandLine() {
+    const ArgumentArray split;
+    if (split.arguments == nullptr) return ManifestAddressFromArguments({});
+    std::vector<std::wstring> arguments(split.arguments, split.arguments + split.count);
+    return ManifestAddressFromArguments(arguments);
+}
+
+void RunInstallation(const InstallStages& stages) {
+    std::wstring installer_path;
+    try {
+        const std::wstring manifest_address = ManifestAddressFromCommandLine();
+        PostProgress(5, L"正在获取最新安装信息", RunState::Running);
+        stages.install_package(manifest_address, installer_path);
+        stages.update_segments();
+        RemoveLeftovers(installer_path);
+        stages.finish();
+    } catch (const std::exception& failure) {
+        ReportFailure(failure, installer_path);
+    }
+}
+
+void InstallWorker() { RunInstallation(DefaultInstallStages()); }
+
+bool StartInstall(const std::function<void()>& reset_display, InstallStages stages) {
+    if (run_flags.busy.Exchange(true)) return false;
+    run_flags.cancel_requested.Exchange(false);
+    run_flags.installer_running.Exchange(false);
+    if (reset_display) reset_display();
+    try {
+        std::thread(RunInstallation, std::move(stages)).detach();
+    } catch (const std::system_error&) {
+        // No worker means no run: free the slot and say so the way a run would.
+        run_flags.busy.Exchange(false);
+        PostProgress(-1, L"无法启动安装线程", RunState::Failed);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,42 @@
+#pragma once
+// Stands in for the installer window: a message-only window that becomes the
+// process's main window and collects every record the worker posts to it.
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "pipeline/progress.h"
+
+namespace quorvane::testing {
+
+struct CollectedMessage {
+    bool close = false;  // WM_INSTALL_CLOSE rather than a progress record
+    ProgressRecord record;
+    bool busy_when_received = false;
+};
+
+class RecordCollector {
+public:
+    RecordCollector();
+    ~RecordCollector();
+    RecordCollector(const RecordCollector&) = delete;
+    RecordCollector& operator=(const RecordCollector&) = delete;
+
+    // Takes every message already posted.
+    std::vector<CollectedMessage> Drain();
+    // Waits until a record that is not Running arrives (and a close message
+    // right after it, if any), or the timeout passes; returns all collected.
+    std::vector<CollectedMessage> WaitForLastRecord(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+private:
+    bool TakeOne(std::vector<CollectedMessage>& into);
+    HWND window_ = nullptr;
+};
+
+std::vector<int> Percents(const std::vector<CollectedMessage>& messages);
+std::string Describe(const std::vector<CollectedMessage>& messages);
+
+}  // namespace quorvane::testing
