@@ -1,0 +1,43 @@
+#pragma once
+// Download addresses: the pieces a request needs, the HTTPS-only rule, and the
+// fallback addresses on the maker's trusted domains. No Windows header here.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+struct ParsedUrl {
+    std::wstring host;     // as the address spells it: case kept, nothing decoded
+    std::wstring path;     // path followed by query and fragment, undecoded; never empty
+    std::uint16_t port = 443;
+    bool https = true;
+};
+
+// Raises "无法解析下载地址" with the error code for anything that is no http or
+// https URL, and "在线安装器只允许使用 HTTPS 地址" for an http one.
+ParsedUrl ParseDownloadUrl(const std::wstring& address);
+
+// The maker's domains in fallback order, lower case.
+std::vector<std::wstring> TrustedDomains();
+
+// The index in TrustedDomains of the first domain that the host equals or lies
+// under, in any letter case; only whole labels match, so "xquorvane.com" lies
+// under nothing.
+std::optional<std::size_t> MatchTrustedDomain(const std::wstring& host);
+
+// For an address on a trusted domain, the same address on each domain after the
+// matched one: lower-case scheme and host, no user information, no port 443,
+// path and query unchanged. Empty for an untrusted host.
+std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url);
+
+void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text);
+
+// The address itself, then its fallbacks. Never raises for a bad address: the
+// address alone is returned, and opening a request for it reports the problem.
+std::vector<std::wstring> BuildDownloadCandidates(const std::wstring& address);
+
+}  // namespace quorvane

@@ -1,0 +1,74 @@
+#include <algorithm>
+#include <cwctype>
+#include <iterator>
+#include <stdexcept>
+
+#include "files/product_constants.h"
+#include "net/download_url.h"
+
+namespace quorvane {
+namespace {
+
+std::wstring LowerCase(std::wstring text) {
+    for (wchar_t& unit : text) unit = static_cast<wchar_t>(std::towlower(unit));
+    return text;
+}
+
+bool EqualsOrLiesUnder(const std::wstring& host, const std::wstring& domain) {
+    if (host == domain) return true;
+    return host.size() > domain.size() && host.ends_with(domain) && host[host.size() - domain.size() - 1] == L'.';
+}
+
+}  // namespace
+
+std::vector<std::wstring> TrustedDomains() { return {std::begin(kTrustedDomains), std::end(kTrustedDomains)}; }
+
+std::optional<std::size_t> MatchTrustedDomain(const std::wstring& host) {
+    const std::wstring lower_host = LowerCase(host);
+    const std::vector<std::wstring> domains = TrustedDomains();
+    for (std::size_t index = 0; index < domains.size(); ++index) {
+        if (EqualsOrLiesUnder(lower_host, domains[index])) return index;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url) {
+    const std::optional<std::size_t> matched = MatchTrustedDomain(url.host);
+    if (!matched) return {};
+    const std::vector<std::wstring> domains = TrustedDomains();
+    const std::wstring lower_host = LowerCase(url.host);
+    // Every label in front of the matched domain, without the joining dot.
+    const std::size_t domain_length = domains[*matched].size();
+    const std::wstring prefix =
+        lower_host.size() == domain_length ? std::wstring() : lower_host.substr(0, lower_host.size() - 1 - domain_length);
+    const std::wstring port = url.port == 443 ? std::wstring() : L":" + std::to_wstring(url.port);
+    const std::wstring path = url.path.empty() ? L"/" : url.path;
+
+    std::vector<std::wstring> fallbacks;
+    for (std::size_t index = *matched + 1; index < domains.size(); ++index) {
+        const std::wstring host = prefix.empty() ? domains[index] : prefix + L"." + domains[index];
+        fallbacks.push_back(L"https://" + host + port + path);
+    }
+    return fallbacks;
+}
+
+void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text) {
+    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
+}
+
+std::vector<std::wstring> BuildDownloadCandidates(const std::wstring& address) {
+    std::vector<std::wstring> candidates;
+    if (address.empty()) return candidates;
+    AppendUnique(candidates, address);
+    ParsedUrl url;
+    try {
+        url = ParseDownloadUrl(address);
+    } catch (const std::runtime_error&) {
+        // The same failure is raised again when a request is opened for the address.
+        return candidates;
+    }
+    for (const std::wstring& fallback : FallbackAddresses(url)) AppendUnique(candidates, fallback);
+    return candidates;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,64 @@
+#pragma once
+// One HTTPS GET with the system's headers, handed back once the server has
+// answered with a success status.
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+
+namespace quorvane {
+
+// Owns one WinHTTP handle and closes it with WinHttpCloseHandle.
+class InternetHandle {
+public:
+    InternetHandle() noexcept = default;
+    explicit InternetHandle(HINTERNET handle) noexcept : handle_(handle) {}
+    ~InternetHandle() { reset(); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    InternetHandle(InternetHandle&& other) noexcept : handle_(other.release()) {}
+    InternetHandle& operator=(InternetHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    HINTERNET get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return handle_ != nullptr; }
+    HINTERNET release() noexcept {
+        HINTERNET handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
+    void reset(HINTERNET handle = nullptr) noexcept {
+        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HINTERNET handle_ = nullptr;
+};
+
+// The three handles of one request; whatever is open is closed, in the order
+// CloseRequestHandles gives, when the record ends or is overwritten.
+struct RequestHandles {
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;  // the response body is read through this one
+
+    RequestHandles() noexcept = default;
+    RequestHandles(RequestHandles&& other) noexcept = default;
+    RequestHandles& operator=(RequestHandles&& other) noexcept;
+    ~RequestHandles();
+};
+
+// Closes request, then connection, then session, skipping those not open.
+void CloseRequestHandles(RequestHandles& handles) noexcept;
+
+// Sends the GET and receives the response headers. Raises std::runtime_error
+// with the failed step's text (and the WinHTTP error code where a call failed)
+// after closing whatever it had opened; a status outside 200 to 299 fails with
+// "服务器返回异常状态码：" and the status.
+RequestHandles OpenHttpsRequest(const std::wstring& address, const std::wstring& purpose);
+
+}  // namespace quorvane

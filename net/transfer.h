@@ -1,0 +1,25 @@
+#pragma once
+// Moving response bodies from the network to memory or to a file, on the
+// worker thread, with the cancel flag looked at before every read.
+
+#include <string>
+
+namespace quorvane {
+
+// Tries the address and its fallback addresses in turn and returns the first
+// complete body (at most 1 MiB). Before each further address it posts
+// (retry_percent, retry_text, Running). When all fail it raises the last
+// failure's message ("下载失败" for an empty address); when a cancel was asked
+// for, the failure at hand is raised unchanged and no other address is tried.
+std::string FetchToMemory(const std::wstring& address, const std::wstring& purpose, int retry_percent,
+                          const std::wstring& retry_text);
+
+// Streams the one address's body into destination, created or truncated, and
+// posts a record from start_percent to end_percent with text_prefix +
+// text_suffix after every read. A failed request leaves the destination
+// untouched; a later failure leaves what was written so far.
+void DownloadToFile(const std::wstring& address, const std::wstring& destination, const std::wstring& purpose,
+                    int start_percent, int end_percent, const std::wstring& text_prefix,
+                    const std::wstring& text_suffix);
+
+}  // namespace quorvane
