@@ -1,0 +1,340 @@
+#include "ui/window_model.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+// Records what the model asks of the window system. A run that starts
+// behaves as the pipeline's start does: it takes the busy flag, clears the
+// cancel flags and resets the display.
+class FakeWindowSystem final : public WindowSystem {
+public:
+    void Repaint(const ClientRect* area) override { calls.push_back(area == nullptr ? "repaint all" : "repaint"); }
+    void CaptureMouse() override {
+        captured = true;
+        calls.push_back("capture");
+    }
+    bool HoldsMouseCapture() const override { return captured; }
+    void ReleaseMouse() override {
+        captured = false;
+        calls.push_back("release");
+    }
+    void TrackMouseLeave() override { calls.push_back("track leave"); }
+    void DestroyWindow() override { calls.push_back("destroy"); }
+    void StartInstall() override {
+        calls.push_back("start");
+        if (model == nullptr || flags->busy.Exchange(true)) return;
+        flags->cancel_requested.Exchange(false);
+        flags->installer_running.Exchange(false);
+        ResetDisplayForRun(*model);
+    }
+
+    bool Called(const std::string& call) const {
+        for (const std::string& made : calls) {
+            if (made == call) return true;
+        }
+        return false;
+    }
+
+    std::vector<std::string> calls;
+    bool captured = false;
+    WindowModel* model = nullptr;
+    RunFlags* flags = nullptr;
+};
+
+class WindowModelTest : public ::testing::Test {
+protected:
+    WindowModelTest() {
+        system.model = &model;
+        system.flags = &flags;
+    }
+
+    // A supported window of 604 x 291 client pixels in the given state.
+    void Show(RunState state, bool cancel_requested = false, bool installer_running = false) {
+        display.state = state;
+        display.percent = 42;
+        display.status_line = L"正在下载安装程序";
+        flags.busy.Exchange(state == RunState::Running);
+        flags.cancel_requested.Exchange(cancel_requested);
+        flags.installer_running.Exchange(installer_running);
+        system.calls.clear();
+    }
+
+    ClientPoint Centre(const ClientRect& rect) const {
+        return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    }
+    ClientPoint PrimaryCentre() const { return Centre(model.layout.primary_button); }
+    ClientPoint CloseCentre() const { return Centre(model.layout.close_button); }
+    ClientPoint BoxCentre() const { return Centre(model.layout.auto_run_box); }
+
+    void Click(ClientPoint point) {
+        OnLeftButtonDown(model, point);
+        OnLeftButtonUp(model, point);
+    }
+
+    DisplayState display;
+    RunFlags flags;
+    FakeWindowSystem system;
+    WindowModel model{display, flags, system, LayoutControls(604, 291), {}};
+};
+
+TEST(LayoutControlsTest, PlacesTheControlsFromTheBottomRight) {
+    const ControlLayout layout = LayoutControls(604, 291);
+    EXPECT_EQ(layout.primary_button, (ClientRect{480, 242, 580, 274}));
+    EXPECT_EQ(layout.close_button, (ClientRect{372, 242, 468, 274}));
+    EXPECT_EQ(layout.auto_run_box, (ClientRect{24, 241, 280, 274}));
+    // A narrow window shortens the box; a minimised one gives a zero-sized client area.
+    EXPECT_EQ(LayoutControls(400, 291).auto_run_box.right, 150);
+    EXPECT_EQ(LayoutControls(0, 0).auto_run_box, (ClientRect{24, -50, -250, -17}));
+}
+
+TEST(LayoutControlsTest, EdgesAreInclusiveAtTheTopLeftOnly) {
+    const ClientRect rect{10, 20, 30, 40};
+    EXPECT_TRUE(Contains(rect, {10, 20}));
+    EXPECT_TRUE(Contains(rect, {29, 39}));
+    EXPECT_FALSE(Contains(rect, {30, 39}));
+    EXPECT_FALSE(Contains(rect, {29, 40}));
+    EXPECT_FALSE(Contains(rect, {9, 25}));
+}
+
+// One row of the table of what the window offers in each state.
+struct StateRow {
+    const char* name;
+    RunState state;
+    bool cancel_requested;
+    const wchar_t* caption;
+    bool primary_enabled;
+    bool close_button;
+    bool auto_run_box;
+    const char* primary_action;  // what a click on the primary button does
+    const char* escape;
+    const char* enter;
+    const char* close_request;
+};
+
+// "cancel": a cancel request is made; "": nothing happens.
+const StateRow kStateRows[] = {
+    {"running", RunState::Running, false, L"取消", true, false, true, "cancel", "cancel", "cancel", "cancel"},
+    {"cancelling", RunState::Running, true, L"正在取消", false, false, false, "", "", "", ""},
+    {"finished", RunState::Finished, false, L"关闭", true, false, false, "destroy", "destroy", "destroy", "destroy"},
+    {"cancelled", RunState::Cancelled, false, L"重新安装", true, true, false, "start", "destroy", "start", "destroy"},
+    {"failed", RunState::Failed, false, L"重新安装", true, true, false, "start", "destroy", "start", "destroy"},
+    {"unsupported", RunState::Unsupported, false, L"关闭", true, false, false, "destroy", "destroy", "destroy",
+     "destroy"},
+};
+
+class StateTableTest : public WindowModelTest, public ::testing::WithParamInterface<StateRow> {
+protected:
+    // What the event did: "cancel" when it made the cancel request, "" when nothing.
+    std::string Outcome() const {
+        if (system.Called("destroy")) return "destroy";
+        if (system.Called("start")) return "start";
+        if (!GetParam().cancel_requested && flags.cancel_requested.Load()) return "cancel";
+        return "";
+    }
+};
+
+TEST_P(StateTableTest, ControlsMatchTheState) {
+    const StateRow& row = GetParam();
+    Show(row.state, row.cancel_requested);
+    EXPECT_EQ(std::wstring(PrimaryCaption(display.state, row.cancel_requested)), row.caption);
+    EXPECT_EQ(IsPrimaryEnabled(display.state, row.cancel_requested), row.primary_enabled);
+    EXPECT_EQ(HitPrimaryButton(model, PrimaryCentre()), row.primary_enabled);
+    EXPECT_EQ(HitCloseButton(model, CloseCentre()), row.close_button);
+    EXPECT_EQ(HitAutoRunBox(model, BoxCentre()), row.auto_run_box);
+    EXPECT_EQ(WantsHandCursor(model, PrimaryCentre()), row.primary_enabled);
+    EXPECT_FALSE(WantsHandCursor(model, {300, 20})) << "the header is no control";
+}
+
+TEST_P(StateTableTest, PrimaryButtonClick) {
+    Show(GetParam().state, GetParam().cancel_requested);
+    Click(PrimaryCentre());
+    EXPECT_EQ(Outcome(), GetParam().primary_action);
+}
+
+TEST_P(StateTableTest, EscapeKey) {
+    Show(GetParam().state, GetParam().cancel_requested);
+    EXPECT_TRUE(OnKeyDown(model, kKeyEscape));
+    EXPECT_EQ(Outcome(), GetParam().escape);
+}
+
+TEST_P(StateTableTest, EnterKey) {
+    Show(GetParam().state, GetParam().cancel_requested);
+    EXPECT_TRUE(OnKeyDown(model, kKeyEnter));
+    EXPECT_EQ(Outcome(), GetParam().enter);
+}
+
+TEST_P(StateTableTest, CloseRequest) {
+    Show(GetParam().state, GetParam().cancel_requested);
+    OnCloseRequest(model);
+    EXPECT_EQ(Outcome(), GetParam().close_request);
+}
+
+INSTANTIATE_TEST_SUITE_P(States, StateTableTest, ::testing::ValuesIn(kStateRows),
+                         [](const ::testing::TestParamInfo<StateRow>& info) { return std::string(info.param.name); });
+
+TEST_F(WindowModelTest, OtherKeysGoToTheDefaultHandling) {
+    Show(RunState::Running);
+    EXPECT_FALSE(OnKeyDown(model, 0x41));
+    EXPECT_FALSE(flags.cancel_requested.Load());
+}
+
+TEST_F(WindowModelTest, CloseRequestIsIgnoredWhileAWorkerIsStillBusy) {
+    Show(RunState::Failed);
+    flags.busy.Exchange(true);
+    OnCloseRequest(model);
+    EXPECT_FALSE(system.Called("destroy"));
+    EXPECT_FALSE(flags.cancel_requested.Load());
+}
+
+TEST_F(WindowModelTest, CancelTextDependsOnTheRunningInstaller) {
+    Show(RunState::Running, false, true);
+    RequestCancel(model);
+    EXPECT_EQ(display.status_line, L"程序正在安装，完成当前步骤后将停止");
+    EXPECT_TRUE(system.Called("repaint all"));
+
+    Show(RunState::Running);
+    RequestCancel(model);
+    EXPECT_EQ(display.status_line, L"正在取消安装，请稍候");
+}
+
+TEST_F(WindowModelTest, SecondCancelRequestChangesNothing) {
+    Show(RunState::Running);
+    RequestCancel(model);
+    flags.installer_running.Exchange(true);
+    system.calls.clear();
+    RequestCancel(model);
+    OnKeyDown(model, kKeyEscape);
+    OnKeyDown(model, kKeyEnter);
+    OnCloseRequest(model);
+    Click(PrimaryCentre());
+    EXPECT_EQ(display.status_line, L"正在取消安装，请稍候");
+    EXPECT_FALSE(system.Called("repaint all"));
+    EXPECT_FALSE(system.Called("destroy"));
+}
+
+TEST_F(WindowModelTest, CancelOutsideARunDoesNothing) {
+    Show(RunState::Failed);
+    RequestCancel(model);
+    EXPECT_FALSE(flags.cancel_requested.Load());
+    EXPECT_EQ(display.status_line, L"正在下载安装程序");
+}
+
+TEST_F(WindowModelTest, RunningRecordsAfterACancelRequestAreDropped) {
+    Show(RunState::Running);
+    RequestCancel(model);
+    system.calls.clear();
+    ApplyProgressRecord(model, {68, RunState::Running, L"正在下载安装程序 90%"});
+    EXPECT_EQ(display.percent, 42);
+    EXPECT_EQ(display.status_line, L"正在取消安装，请稍候");
+    EXPECT_EQ(display.state, RunState::Running);
+    EXPECT_TRUE(system.calls.empty());
+}
+
+TEST_F(WindowModelTest, LastRecordIsAlwaysApplied) {
+    for (const RunState last : {RunState::Cancelled, RunState::Failed, RunState::Finished}) {
+        Show(RunState::Running, true);
+        ApplyProgressRecord(model, {-1, last, L"最后一条"});
+        EXPECT_EQ(display.state, last);
+        EXPECT_EQ(display.status_line, L"最后一条");
+        EXPECT_EQ(display.percent, 42) << "percent -1 keeps the shown percent";
+        EXPECT_TRUE(system.Called("repaint all"));
+    }
+}
+
+TEST_F(WindowModelTest, RecordsAreAppliedUnclamped) {
+    Show(RunState::Running);
+    ApplyProgressRecord(model, {150, RunState::Running, L"x"});
+    EXPECT_EQ(display.percent, 150);
+    ApplyProgressRecord(model, {0, RunState::Running, L"y"});
+    EXPECT_EQ(display.percent, 0);
+}
+
+TEST_F(WindowModelTest, NewRunResetsTheDisplayButKeepsTheAutoRunLook) {
+    Show(RunState::Failed);
+    flags.busy.Exchange(false);
+    flags.launch_after_install.Exchange(false);
+    model.interaction = {true, true, true, true, true, true};
+    OnKeyDown(model, kKeyEnter);
+    EXPECT_EQ(display.state, RunState::Running);
+    EXPECT_EQ(display.percent, 0);
+    EXPECT_EQ(display.status_line, L"正在准备安装");
+    EXPECT_FALSE(model.interaction.primary_hover || model.interaction.primary_pressed ||
+                 model.interaction.close_hover || model.interaction.close_pressed);
+    EXPECT_TRUE(model.interaction.auto_run_hover && model.interaction.auto_run_pressed);
+    EXPECT_FALSE(flags.launch_after_install.Load());
+}
+
+TEST_F(WindowModelTest, PressDraggedOffTheButtonDoesNothing) {
+    Show(RunState::Running);
+    EXPECT_TRUE(OnLeftButtonDown(model, PrimaryCentre()));
+    EXPECT_TRUE(model.interaction.primary_pressed);
+    EXPECT_TRUE(system.captured);
+    EXPECT_FALSE(OnLeftButtonUp(model, {PrimaryCentre().x, 10}));
+    EXPECT_FALSE(model.interaction.primary_pressed) << "the pressed look ends at the release";
+    EXPECT_FALSE(system.captured);
+    EXPECT_FALSE(flags.cancel_requested.Load());
+}
+
+TEST_F(WindowModelTest, PressInTheBoxReleasedOnTheButtonDoesNothing) {
+    Show(RunState::Running);
+    OnLeftButtonDown(model, BoxCentre());
+    EXPECT_TRUE(model.interaction.auto_run_pressed);
+    EXPECT_FALSE(OnLeftButtonUp(model, PrimaryCentre()));
+    EXPECT_TRUE(flags.launch_after_install.Load());
+    EXPECT_FALSE(flags.cancel_requested.Load());
+}
+
+TEST_F(WindowModelTest, ClickInTheBoxTogglesTheAutoRunOption) {
+    Show(RunState::Running);
+    Click(BoxCentre());
+    EXPECT_FALSE(flags.launch_after_install.Load());
+    Click({BoxCentre().x + 100, BoxCentre().y});  // the label belongs to the box
+    EXPECT_TRUE(flags.launch_after_install.Load());
+}
+
+TEST_F(WindowModelTest, CloseButtonDestroysOnlyWithPressAndReleaseOnIt) {
+    Show(RunState::Failed);
+    OnLeftButtonDown(model, CloseCentre());
+    OnLeftButtonUp(model, PrimaryCentre());
+    EXPECT_FALSE(system.Called("destroy"));
+    EXPECT_FALSE(system.Called("start"));
+    Click(CloseCentre());
+    EXPECT_TRUE(system.Called("destroy"));
+}
+
+TEST_F(WindowModelTest, PressOutsideTheControlsIsLeftToTheSystem) {
+    Show(RunState::Running);
+    EXPECT_FALSE(OnLeftButtonDown(model, {300, 150}));
+    EXPECT_FALSE(system.captured);
+    // The disabled button of a pending cancel takes no press either.
+    Show(RunState::Running, true);
+    EXPECT_FALSE(OnLeftButtonDown(model, PrimaryCentre()));
+}
+
+TEST_F(WindowModelTest, HoverAsksForOneLeaveNotificationPerChange) {
+    Show(RunState::Running);
+    OnMouseMove(model, PrimaryCentre());
+    EXPECT_TRUE(model.interaction.primary_hover);
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"track leave", "repaint", "repaint", "repaint"}));
+    system.calls.clear();
+    OnMouseMove(model, {PrimaryCentre().x + 1, PrimaryCentre().y});
+    EXPECT_TRUE(system.calls.empty()) << "no change, no repaint";
+    OnMouseMove(model, BoxCentre());
+    EXPECT_FALSE(model.interaction.primary_hover);
+    EXPECT_TRUE(model.interaction.auto_run_hover);
+    system.calls.clear();
+    OnMouseLeave(model);
+    EXPECT_FALSE(model.interaction.auto_run_hover);
+    EXPECT_EQ(system.calls.size(), 3u);
+    system.calls.clear();
+    OnMouseLeave(model);
+    EXPECT_TRUE(system.calls.empty());
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,167 @@
+#include "ui/window.h"
+
+#include <windowsx.h>
+
+#include <memory>
+
+#include "pipeline/progress_post.h"
+#include "pipeline/worker.h"
+#include "ui/display_state.h"
+#include "ui/gdiplus_session.h"
+#include "ui/paint.h"
+#include "ui/window_model.h"
+
+namespace quorvane {
+namespace {
+
+class Win32WindowSystem final : public WindowSystem {
+public:
+    Win32WindowSystem(HWND window, InstallStages stages) : window_(window), stages_(std::move(stages)) {}
+
+    void Attach(WindowModel& model) { model_ = &model; }
+
+    void Repaint(const ClientRect* area) override {
+        if (area == nullptr) {
+            InvalidateRect(window_, nullptr, FALSE);
+            return;
+        }
+        const RECT rect{area->left, area->top, area->right, area->bottom};
+        InvalidateRect(window_, &rect, FALSE);
+    }
+    void CaptureMouse() override { SetCapture(window_); }
+    bool HoldsMouseCapture() const override { return GetCapture() == window_; }
+    void ReleaseMouse() override { ReleaseCapture(); }
+    void TrackMouseLeave() override {
+        TRACKMOUSEEVENT track{};
+        track.cbSize = sizeof track;
+        track.dwFlags = TME_LEAVE;
+        track.hwndTrack = window_;
+        track.dwHoverTime = 0;
+        TrackMouseEvent(&track);
+    }
+    void DestroyWindow() override { ::DestroyWindow(window_); }
+    void StartInstall() override {
+        quorvane::StartInstall(
+            [this] {
+                ResetDisplayForRun(*model_);
+                Repaint(nullptr);
+            },
+            stages_);
+    }
+
+private:
+    HWND window_;
+    InstallStages stages_;
+    WindowModel* model_ = nullptr;
+};
+
+// Everything the window owns, kept with the window and freed when it goes.
+struct WindowData {
+    WindowData(HWND window, InstallStages stages)
+        : system(window, std::move(stages)), model{display_state, run_flags, system, {}, {}} {
+        system.Attach(model);
+    }
+    WindowData(const WindowData&) = delete;
+    WindowData& operator=(const WindowData&) = delete;
+
+    Win32WindowSystem system;
+    WindowModel model;
+    PaintResources resources;
+};
+
+WindowData* DataOf(HWND window) { return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+
+ClientPoint PointOf(LPARAM lparam) {
+    return ClientPoint{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+}
+
+void LayoutWindowControls(HWND window, WindowModel& model) {
+    RECT client{};
+    GetClientRect(window, &client);
+    model.layout = LayoutControls(client.right - client.left, client.bottom - client.top);
+}
+
+LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
+    // The first run posts to this handle, so it is stored before anything else.
+    main_window = window;
+    const auto* stages = static_cast<const InstallStages*>(creation.lpCreateParams);
+    auto data = std::make_unique<WindowData>(window, stages != nullptr ? *stages : DefaultInstallStages());
+    data->resources = CreatePaintResources(window, display_state.state);
+    LayoutWindowControls(window, data->model);
+    WindowData* const owned = data.release();
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owned));
+    if (display_state.state == RunState::Unsupported) {
+        owned->system.Repaint(nullptr);
+        return 0;
+    }
+    owned->system.StartInstall();
+    return 0;
+}
+
+void OnDestroy(WindowData& data) {
+    ReleasePaintResources(data.resources);
+    ShutdownGdiplus();
+    PostQuitMessage(0);
+}
+
+void OnProgress(WindowData& data, LPARAM lparam) {
+    // The record changed hands with the post; it is freed here, also when it is dropped.
+    const std::unique_ptr<ProgressRecord> record(reinterpret_cast<ProgressRecord*>(lparam));
+    if (record) ApplyProgressRecord(data.model, *record);
+}
+
+bool OnSetCursor(HWND window, const WindowModel& model) {
+    POINT cursor{};
+    if (!GetCursorPos(&cursor) || !ScreenToClient(window, &cursor)) return false;
+    if (!WantsHandCursor(model, ClientPoint{cursor.x, cursor.y})) return false;
+    SetCursor(LoadCursorW(nullptr, IDC_HAND));
+    return true;
+}
+
+LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam, LPARAM lparam) {
+    WindowModel& model = data.model;
+    switch (message) {
+        case WM_DESTROY: OnDestroy(data); return 0;
+        case WM_SIZE:
+            LayoutWindowControls(window, model);
+            data.system.Repaint(nullptr);
+            return 0;
+        case WM_PAINT: PaintWindow(window, data.resources, model); return 0;
+        case WM_ERASEBKGND: return 1;  // painting covers every pixel
+        case WM_CLOSE: OnCloseRequest(model); return 0;
+        case WM_INSTALL_PROGRESS: OnProgress(data, lparam); return 0;
+        case WM_INSTALL_CLOSE: ::DestroyWindow(window); return 0;
+        case WM_KEYDOWN:
+            if (OnKeyDown(model, static_cast<std::uint32_t>(wparam))) return 0;
+            break;
+        case WM_SETCURSOR:
+            if (OnSetCursor(window, model)) return 1;
+            break;
+        case WM_MOUSEMOVE: OnMouseMove(model, PointOf(lparam)); return 0;
+        case WM_MOUSELEAVE: OnMouseLeave(model); return 0;
+        case WM_LBUTTONDOWN:
+            if (OnLeftButtonDown(model, PointOf(lparam))) return 0;
+            break;
+        case WM_LBUTTONUP:
+            if (OnLeftButtonUp(model, PointOf(lparam))) return 0;
+            break;
+        default: break;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_CREATE) return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
+    WindowData* const data = DataOf(window);
+    if (message == WM_NCDESTROY && data != nullptr) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        const std::unique_ptr<WindowData> released(data);
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+    if (data == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+    return HandleMessage(window, *data, message, wparam, lparam);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,199 @@
+#include "ui/window_model.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quorvane {
+namespace {
+
+bool PrimaryEnabled(const WindowModel& model) {
+    return IsPrimaryEnabled(model.display.state, model.flags.cancel_requested.Load());
+}
+
+bool ShowsCloseButton(RunState state) { return state == RunState::Cancelled || state == RunState::Failed; }
+
+void RepaintControls(WindowModel& model) {
+    model.system.Repaint(&model.layout.primary_button);
+    model.system.Repaint(&model.layout.close_button);
+    model.system.Repaint(&model.layout.auto_run_box);
+}
+
+}  // namespace
+
+bool Contains(const ClientRect& rect, ClientPoint point) {
+    return rect.left <= point.x && point.x < rect.right && rect.top <= point.y && point.y < rect.bottom;
+}
+
+ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height) {
+    const std::int32_t w = client_width;
+    const std::int32_t h = client_height;
+    return ControlLayout{
+        .primary_button = {w - 124, h - 49, w - 24, h - 17},
+        .close_button = {w - 232, h - 49, w - 136, h - 17},
+        .auto_run_box = {24, h - 50, std::min(w - 250, std::int32_t{280}), h - 17},
+    };
+}
+
+bool IsPrimaryEnabled(RunState state, bool cancel_requested) {
+    return state != RunState::Running || !cancel_requested;
+}
+
+const wchar_t* PrimaryCaption(RunState state, bool cancel_requested) {
+    switch (state) {
+        case RunState::Finished:
+        case RunState::Unsupported: return L"关闭";
+        case RunState::Cancelled:
+        case RunState::Failed: return L"重新安装";
+        case RunState::Running: break;
+    }
+    return cancel_requested ? L"正在取消" : L"取消";
+}
+
+bool HitPrimaryButton(const WindowModel& model, ClientPoint point) {
+    return PrimaryEnabled(model) && Contains(model.layout.primary_button, point);
+}
+
+bool HitCloseButton(const WindowModel& model, ClientPoint point) {
+    return ShowsCloseButton(model.display.state) && Contains(model.layout.close_button, point);
+}
+
+bool HitAutoRunBox(const WindowModel& model, ClientPoint point) {
+    return model.display.state == RunState::Running && !model.flags.cancel_requested.Load() &&
+           Contains(model.layout.auto_run_box, point);
+}
+
+void ResetDisplayForRun(WindowModel& model) {
+    model.display.state = RunState::Running;
+    model.display.percent = 0;
+    model.display.status_line = L"正在准备安装";
+    model.interaction.primary_hover = false;
+    model.interaction.primary_pressed = false;
+    model.interaction.close_hover = false;
+    model.interaction.close_pressed = false;
+}
+
+void RequestCancel(WindowModel& model) {
+    if (model.display.state != RunState::Running) return;
+    if (model.flags.cancel_requested.Exchange(true)) return;
+    model.display.status_line = model.flags.installer_running.Load() ? L"程序正在安装，完成当前步骤后将停止"
+                                                                     : L"正在取消安装，请稍候";
+    model.system.Repaint(nullptr);
+}
+
+void PrimaryAction(WindowModel& model) {
+    if (!PrimaryEnabled(model)) return;
+    switch (model.display.state) {
+        case RunState::Running: RequestCancel(model); return;
+        case RunState::Finished:
+        case RunState::Unsupported: model.system.DestroyWindow(); return;
+        case RunState::Cancelled:
+        case RunState::Failed: model.system.StartInstall(); return;
+    }
+}
+
+void ApplyProgressRecord(WindowModel& model, const ProgressRecord& record) {
+    // Once a cancel is requested, only the worker's last record may change the display.
+    if (record.state == RunState::Running && model.flags.cancel_requested.Load()) return;
+    model.display.status_line = record.text;
+    if (record.percent >= 0) model.display.percent = record.percent;
+    model.display.state = record.state;
+    model.system.Repaint(nullptr);
+}
+
+bool OnKeyDown(WindowModel& model, std::uint32_t key) {
+    if (key == kKeyEscape) {
+        if (model.display.state == RunState::Running) {
+            RequestCancel(model);
+        } else {
+            model.system.DestroyWindow();
+        }
+        return true;
+    }
+    if (key == kKeyEnter) {
+        PrimaryAction(model);
+        return true;
+    }
+    return false;
+}
+
+void OnCloseRequest(WindowModel& model) {
+    // Never destroy the window while a worker may still post to it.
+    if (model.display.state == RunState::Running || model.flags.busy.Load()) {
+        RequestCancel(model);
+        return;
+    }
+    model.system.DestroyWindow();
+}
+
+bool WantsHandCursor(const WindowModel& model, ClientPoint point) {
+    return HitPrimaryButton(model, point) || HitCloseButton(model, point) || HitAutoRunBox(model, point);
+}
+
+void OnMouseMove(WindowModel& model, ClientPoint point) {
+    const bool primary = HitPrimaryButton(model, point);
+    const bool close = HitCloseButton(model, point);
+    const bool box = HitAutoRunBox(model, point);
+    InteractionFlags& flags = model.interaction;
+    if (primary == flags.primary_hover && close == flags.close_hover && box == flags.auto_run_hover) return;
+    flags.primary_hover = primary;
+    flags.close_hover = close;
+    flags.auto_run_hover = box;
+    model.system.TrackMouseLeave();
+    RepaintControls(model);
+}
+
+void OnMouseLeave(WindowModel& model) {
+    InteractionFlags& flags = model.interaction;
+    if (!flags.primary_hover && !flags.close_hover && !flags.auto_run_hover) return;
+    flags.primary_hover = false;
+    flags.close_hover = false;
+    flags.auto_run_hover = false;
+    RepaintControls(model);
+}
+
+bool OnLeftButtonDown(WindowModel& model, ClientPoint point) {
+    InteractionFlags& flags = model.interaction;
+    const ClientRect* pressed = nullptr;
+    if (HitPrimaryButton(model, point)) {
+        flags.primary_pressed = true;
+        pressed = &model.layout.primary_button;
+    } else if (HitCloseButton(model, point)) {
+        flags.close_pressed = true;
+        pressed = &model.layout.close_button;
+    } else if (HitAutoRunBox(model, point)) {
+        flags.auto_run_pressed = true;
+        pressed = &model.layout.auto_run_box;
+    } else {
+        return false;
+    }
+    model.system.CaptureMouse();
+    model.system.Repaint(pressed);
+    return true;
+}
+
+bool OnLeftButtonUp(WindowModel& model, ClientPoint point) {
+    InteractionFlags& flags = model.interaction;
+    const bool primary_was_pressed = std::exchange(flags.primary_pressed, false);
+    const bool close_was_pressed = std::exchange(flags.close_pressed, false);
+    const bool box_was_pressed = std::exchange(flags.auto_run_pressed, false);
+    if (model.system.HoldsMouseCapture()) model.system.ReleaseMouse();
+    RepaintControls(model);
+    // An action needs the press and the release on the same control.
+    if (box_was_pressed && HitAutoRunBox(model, point)) {
+        RunFlag& launch = model.flags.launch_after_install;
+        launch.Exchange(!launch.Load());
+        model.system.Repaint(&model.layout.auto_run_box);
+        return true;
+    }
+    if (primary_was_pressed && Contains(model.layout.primary_button, point)) {
+        PrimaryAction(model);
+        return true;
+    }
+    if (close_was_pressed && HitCloseButton(model, point)) {
+        model.system.DestroyWindow();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace quorvane

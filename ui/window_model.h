@@ -1,0 +1,104 @@
+#pragma once
+// The installer window's behaviour as a state model over DisplayState, the
+// shared RunFlags and the window's own InteractionFlags. No Windows header
+// here: the window procedure translates messages into these calls, and the
+// window system is reached only through WindowSystem.
+
+#include <cstdint>
+
+#include "pipeline/progress.h"
+#include "ui/display_state.h"
+
+namespace quorvane {
+
+struct ClientPoint {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+};
+
+// Client pixels; right and bottom are exclusive.
+struct ClientRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+
+    friend bool operator==(const ClientRect&, const ClientRect&) = default;
+};
+
+bool Contains(const ClientRect& rect, ClientPoint point);
+
+// The three self-drawn controls, recomputed on creation and on every size change.
+struct ControlLayout {
+    ClientRect primary_button;
+    ClientRect close_button;
+    ClientRect auto_run_box;  // box and label together
+};
+
+ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height);
+
+struct InteractionFlags {
+    bool primary_hover = false;
+    bool primary_pressed = false;
+    bool close_hover = false;
+    bool close_pressed = false;
+    bool auto_run_hover = false;
+    bool auto_run_pressed = false;
+};
+
+// What the state model asks of the window system.
+class WindowSystem {
+public:
+    // Marks a rectangle, or the whole client area for nullptr, for repainting without erasing.
+    virtual void Repaint(const ClientRect* area) = 0;
+    virtual void CaptureMouse() = 0;
+    virtual bool HoldsMouseCapture() const = 0;
+    virtual void ReleaseMouse() = 0;
+    // One leave notification when the mouse leaves the client area.
+    virtual void TrackMouseLeave() = 0;
+    virtual void DestroyWindow() = 0;
+    // Starts a run unless one is under way; a run that starts calls
+    // ResetDisplayForRun and repaints the whole client area before its worker starts.
+    virtual void StartInstall() = 0;
+
+protected:
+    ~WindowSystem() = default;
+};
+
+struct WindowModel {
+    DisplayState& display;
+    RunFlags& flags;
+    WindowSystem& system;
+    ControlLayout layout;
+    InteractionFlags interaction;
+};
+
+bool IsPrimaryEnabled(RunState state, bool cancel_requested);
+const wchar_t* PrimaryCaption(RunState state, bool cancel_requested);
+
+// Each hit test is true only where its control exists and is active.
+bool HitPrimaryButton(const WindowModel& model, ClientPoint point);
+bool HitCloseButton(const WindowModel& model, ClientPoint point);
+bool HitAutoRunBox(const WindowModel& model, ClientPoint point);
+
+// The window's part of starting a run: the display shows the start of a run
+// and the buttons lose their hover and pressed looks; the auto-run box keeps its own.
+void ResetDisplayForRun(WindowModel& model);
+void RequestCancel(WindowModel& model);
+void PrimaryAction(WindowModel& model);
+void ApplyProgressRecord(WindowModel& model, const ProgressRecord& record);
+
+// Input handlers. Those returning bool return false where the message is left
+// to the system's default handling.
+inline constexpr std::uint32_t kKeyEscape = 0x1B;
+inline constexpr std::uint32_t kKeyEnter = 0x0D;
+bool OnKeyDown(WindowModel& model, std::uint32_t key);
+void OnCloseRequest(WindowModel& model);
+// True when the hand cursor belongs at the point.
+bool WantsHandCursor(const WindowModel& model, ClientPoint point);
+void OnMouseMove(WindowModel& model, ClientPoint point);
+void OnMouseLeave(WindowModel& model);
+bool OnLeftButtonDown(WindowModel& model, ClientPoint point);
+bool OnLeftButtonUp(WindowModel& model, ClientPoint point);
+
+}  // namespace quorvane
