@@ -1,0 +1,116 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "files/digest.h"
+#include "files/layout.h"
+#include "files/manifest.h"
+#include "files/text.h"
+#include "net/download_url.h"
+#include "net/transfer.h"
+#include "pipeline/download_loop.h"
+#include "pipeline/progress_post.h"
+#include "pipeline/stage_texts.h"
+#include "pipeline/stages.h"
+
+namespace quorvane {
+namespace {
+
+class ProcessHandle {
+public:
+    explicit ProcessHandle(HANDLE handle) noexcept : handle_(handle) {}
+    ~ProcessHandle() {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+    HANDLE get() const noexcept { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+bool IsIntactInstaller(const std::wstring& path, const InstallerManifest& manifest) {
+    std::error_code error;
+    const std::filesystem::path file(path);
+    if (!std::filesystem::is_regular_file(file, error)) return false;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (error || size != manifest.size) return false;
+    return Sha256OfFile(path) == manifest.sha256;
+}
+
+void DownloadInstaller(const InstallerManifest& manifest, const std::wstring& installer_path) {
+    PostProgress(20, kDownloadingPackage + manifest.version, RunState::Running);
+    DownloadFromCandidates(
+        BuildDownloadCandidates(manifest.url), installer_path, 20, kTryingOtherPackageAddress, kPackageDownloadFailed,
+        [&](const std::wstring& candidate) {
+            DownloadToFile(candidate, installer_path, kPackagePurpose, 20, 68, kDownloadingPackage, manifest.version);
+            PostProgress(70, kVerifyingPackage, RunState::Running);
+            std::error_code error;
+            if (std::filesystem::file_size(std::filesystem::path(installer_path), error) != manifest.size || error) {
+                throw std::runtime_error(kPackageSizeMismatch);
+            }
+            if (Sha256OfFile(installer_path) != manifest.sha256) throw std::runtime_error(kPackageDigestMismatch);
+        });
+}
+
+std::wstring InstallerParameters(const std::wstring& log_path) {
+    std::wstring parameters = L"/SP- /CURRENTUSER /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /CLOSEAPPLICATIONS";
+    if (!log_path.empty()) parameters += L" /LOG=\"" + log_path + L"\"";
+    return parameters;
+}
+
+// Runs the installer hidden and waits for it without looking at the cancel
+// flag: an installer is never interrupted half-way.
+DWORD RunInstallerSilently(const std::wstring& installer_path, const std::wstring& log_path) {
+    const std::wstring parameters = InstallerParameters(log_path);
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+    execute.lpFile = installer_path.c_str();
+    execute.lpParameters = parameters.c_str();
+    execute.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&execute)) ThrowWithErrorCode(L"无法启动安装程序");
+    const ProcessHandle process(execute.hProcess);
+
+    run_flags.installer_running.Exchange(true);
+    while (WaitForSingleObject(process.get(), 100) == WAIT_TIMEOUT) {
+    }
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process.get(), &exit_code);
+    run_flags.installer_running.Exchange(false);
+    return exit_code;
+}
+
+}  // namespace
+
+void RunPackageStage(const std::wstring& manifest_address, std::wstring& installer_path) {
+    const InstallerManifest manifest = ParseInstallerManifest(
+        FetchToMemory(manifest_address, kManifestPurpose, 5, kTryingOtherManifestAddress));
+    PostProgress(15, kFoundNewestVersion + manifest.version, RunState::Running);
+
+    installer_path = InstallerPackagePath(manifest.version);
+    if (IsIntactInstaller(installer_path, manifest)) {
+        PostProgress(68, kPackageAlreadyDownloaded + manifest.version, RunState::Running);
+        PostProgress(70, kPackageVerified, RunState::Running);
+    } else {
+        DownloadInstaller(manifest, installer_path);
+    }
+
+    PostProgress(76, kInstallingProgram + manifest.version, RunState::Running);
+    const std::wstring log_path = InstallLogPath();
+    const DWORD exit_code = RunInstallerSilently(installer_path, log_path);
+    if (exit_code != 0) {
+        std::string message = kInstallerExitCode + std::to_string(exit_code);
+        if (!log_path.empty()) message += kInstallerLogSeparator + WideToUtf8(log_path);
+        throw std::runtime_error(message);
+    }
+    if (run_flags.cancel_requested.Load()) throw std::runtime_error(kCancelled);
+    RemoveQuietly(log_path);
+    PostProgress(80, kProgramInstalled, RunState::Running);
+}
+
+}  // namespace quorvane

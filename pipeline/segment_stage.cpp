@@ -1,0 +1,47 @@
+#include <filesystem>
+#include <stdexcept>
+
+#include "files/layout.h"
+#include "files/manifest.h"
+#include "files/product_constants.h"
+#include "files/segment_files.h"
+#include "net/download_url.h"
+#include "net/transfer.h"
+#include "pipeline/download_loop.h"
+#include "pipeline/progress_post.h"
+#include "pipeline/stage_texts.h"
+#include "pipeline/stages.h"
+
+namespace quorvane {
+
+void RunSegmentStage() {
+    PostProgress(82, kFetchingSegmentVersion, RunState::Running);
+    const SegmentManifest remote = ParseSegmentManifest(
+        FetchToMemory(kSegmentManifestUrl, kSegmentManifestPurpose, 82, kTryingOtherSegmentManifestAddress));
+
+    const std::wstring data_folder = ProductDataFolder();
+    if (data_folder.empty()) throw std::runtime_error(kNoSegmentFolder);
+    std::filesystem::create_directories(std::filesystem::path(data_folder));
+
+    const std::wstring local_version = ReadLocalSegmentVersion();
+    if (IsLocalSegmentCurrent(local_version, remote)) {
+        PostProgress(96, kSegmentsCurrent + local_version, RunState::Running);
+        return;
+    }
+
+    PostProgress(86, kDownloadingSegments + remote.version, RunState::Running);
+    const std::wstring download_path = SegmentDownloadPath();
+    DownloadFromCandidates(BuildDownloadCandidates(remote.url), download_path, 86, kTryingOtherSegmentAddress,
+                           kSegmentDownloadFailed, [&](const std::wstring& candidate) {
+                               DownloadToFile(candidate, download_path, kSegmentDatabasePurpose, 86, 94,
+                                              kDownloadingSegments, remote.version);
+                               PostProgress(95, kVerifyingSegments, RunState::Running);
+                               VerifySegmentDownload(remote);
+                           });
+
+    PostProgress(97, kInstallingSegments + remote.version, RunState::Running);
+    InstallSegmentDatabase();
+    WriteLocalSegmentManifest(remote);
+}
+
+}  // namespace quorvane
