@@ -1,27 +1,24 @@
 #include <windows.h>
 
-#include "pipeline/progress_post.h"
-#include "pipeline/worker.h"
+#include "ui/display_state.h"
+#include "ui/gdiplus_session.h"
+#include "ui/startup.h"
+#include "ui/system_check.h"
 
-// Until the window exists, the program runs the pipeline core against a
-// message-only window and ends when the run's last record arrives.
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    WNDCLASSW window_class = {};
-    window_class.lpfnWndProc = DefWindowProcW;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = L"QuorvaneOnlineSetupCore";
-    if (!RegisterClassW(&window_class)) return 1;
-    quorvane::main_window =
-        CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-    if (quorvane::main_window == nullptr) return 1;
-    quorvane::StartInstall(nullptr);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.message != quorvane::WM_INSTALL_PROGRESS) continue;
-        const auto* record = reinterpret_cast<quorvane::ProgressRecord*>(message.lParam);
-        const bool last = record->state != quorvane::RunState::Running;
-        delete record;
-        if (last) break;
+// The command line is not read here: the worker reads "/manifest=" itself.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+    using namespace quorvane;
+    InitializeCommonControls();
+    // Without GDI+ the window is drawn with plain GDI; the window's destruction shuts it down.
+    StartGdiplus();
+    ApplySystemCheck(QueryWindowsVersion(), display_state);
+    RegisterInstallerWindowClass(instance);
+    const HWND window = CreateInstallerWindow(instance);
+    if (window == nullptr) {
+        ShowWindowCreationFailure();
+        return 1;
     }
-    return 0;
+    ShowWindow(window, show_command);
+    UpdateWindow(window);
+    return RunMessageLoop();
 }

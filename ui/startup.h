@@ -1,0 +1,26 @@
+#pragma once
+// The steps of start-up that talk to the window system; wWinMain runs them in order.
+
+#include <windows.h>
+
+namespace quorvane {
+
+// The common controls of version 6 (the manifest asks for them); the result does not matter.
+void InitializeCommonControls();
+
+// The installer window's class with InstallerWindowProc. A failure shows up
+// as a failed creation afterwards.
+void RegisterInstallerWindowClass(HINSTANCE instance);
+
+// The installer window at its fixed outer size, taller on an unsupported
+// system; null when it cannot be created. Stored as the main window handle.
+HWND CreateInstallerWindow(HINSTANCE instance);
+
+// Tells the user that the installer cannot start; the program then exits with 1.
+void ShowWindowCreationFailure();
+
+// Dispatches messages until the quit message or an error; returns the last
+// message's wParam, 0 after the window's normal end.
+int RunMessageLoop();
+
+}  // namespace quorvane
