@@ -38,12 +38,14 @@ void RegisterInstallerWindowClass(HINSTANCE instance) {
 }
 
 HWND CreateInstallerWindow(HINSTANCE instance) {
-    // The window's creation handling stores the handle itself before it starts
-    // a run; storing the result again covers a window procedure that did not.
-    main_window = CreateWindowExW(kWindowExtendedStyle, kWindowClassName, kWindowTitle, kWindowStyle, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, kWindowWidth, WindowOuterHeight(display_state.state), nullptr,
-                                  nullptr, instance, nullptr);
-    return main_window;
+    const HWND window = CreateWindowExW(kWindowExtendedStyle, kWindowClassName, kWindowTitle, kWindowStyle,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth,
+                                        WindowOuterHeight(display_state.state), nullptr, nullptr, instance, nullptr);
+    // The creation handling has stored the same handle before it started the
+    // worker, which may already be reading it: write only what is missing, so
+    // that the main thread never writes while the worker reads.
+    if (main_window != window) main_window = window;
+    return window;
 }
 
 void ShowWindowCreationFailure() {
