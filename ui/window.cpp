@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <exception>
 #include <memory>
 
 #include "pipeline/progress_post.h"
@@ -153,7 +154,15 @@ LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam
 }  // namespace
 
 LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_CREATE) return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
+    if (message == WM_CREATE) {
+        // No exception may cross the window system's frames; a window that
+        // cannot get its data is a window that could not be created.
+        try {
+            return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
+        } catch (const std::exception&) {
+            return -1;
+        }
+    }
     WindowData* const data = DataOf(window);
     if (message == WM_NCDESTROY && data != nullptr) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);

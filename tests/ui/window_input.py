@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The real installer window under Wine and X, driven by scripted runs
 (window_driver.exe) and real X input (xdotool); checked with pixel probes on
-screenshots, which stay in <build>/tests/ui/screenshots/ for a look.
+screenshots, which stay in <build>/tests/ui/screenshots/ for a look (a probe
+that does not match leaves mismatch-<name>.png).
 
     window_input.py WINDOW_DRIVER_EXE
 """
@@ -128,10 +129,17 @@ def wait_for(driver, probes, what, name=None, timeout=10):
             print(f"ok: {what}")
             return
         if time.time() > deadline:
-            capture(driver, "failed-" + (name or "probe"))
+            capture(driver, "mismatch-" + (name or "probe"))
             detail = ", ".join(f"{p} is {a}, expected {c}" for p, c, a in wrong)
             raise Failure(f"{what}: {detail}")
         time.sleep(0.15)
+
+
+def expect_exit_zero(driver, what):
+    driver.expect("exit ")
+    if driver.process.wait(timeout=15) != 0:
+        raise Failure(f"{what} ended the driver with exit code {driver.process.returncode}")
+    print(f"ok: {what} closes the window with exit code 0")
 
 
 def frame_probes(driver):
@@ -205,10 +213,7 @@ def cancel_retry_fail_close(exe):
                  "the failed run shows a red bar and 关闭", "failed")
 
         driver.click(driver.close_centre)
-        driver.expect("exit ")
-        if driver.process.wait(timeout=15) != 0:
-            raise Failure(f"关闭 ended the driver with exit code {driver.process.returncode}")
-        print("ok: 关闭 of the failed run closes the window with exit code 0")
+        expect_exit_zero(driver, "关闭 of the failed run")
     finally:
         driver.stop()
 
@@ -230,10 +235,7 @@ def success_and_enter(exe):
                  "the finished run shows a full bar and 关闭", "finished")
         driver.move((driver.width // 2, 120))
         xdotool("key", "Return")
-        driver.expect("exit ")
-        if driver.process.wait(timeout=15) != 0:
-            raise Failure(f"Enter ended the driver with exit code {driver.process.returncode}")
-        print("ok: Enter on the finished run closes the window with exit code 0")
+        expect_exit_zero(driver, "Enter on the finished run")
     finally:
         driver.stop()
 
@@ -243,12 +245,19 @@ def main():
         print("no DISPLAY: run through tools/test.sh, which starts Xvfb")
         return 1
     os.makedirs(SHOTS, exist_ok=True)
+    for stale in os.listdir(SHOTS):
+        if stale.startswith("mismatch-"):
+            os.remove(os.path.join(SHOTS, stale))
     try:
         cancel_retry_fail_close(sys.argv[1])
         success_and_enter(sys.argv[1])
     except Failure as failure:
         print(f"FAIL: {failure}")
         return 1
+    finally:
+        probe = os.path.join(SHOTS, "probe.png")
+        if os.path.exists(probe):
+            os.remove(probe)
     return 0
 
 
