@@ -60,6 +60,12 @@ RequestHandles OpenHttpsRequest(const std::wstring& address, const std::wstring&
     // Redirects are followed, but never from HTTPS down to plain HTTP.
     SetOptionIgnoringResult(handles.request.get(), WINHTTP_OPTION_REDIRECT_POLICY,
                             WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP);
+    // The wait for the response headers has a timeout of its own (90 s by
+    // default, none at all under Wine); a server that stays silent must fail
+    // after the same receive timeout as any other read, or the worker waits
+    // for it beyond every cancel.
+    SetOptionIgnoringResult(handles.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                            transport::kReceiveTimeoutMs);
 
     const std::wstring headers =
         std::wstring(transport::kPurposeHeaderName) + purpose + L"\r\n" + transport::kAcceptEncodingLine;
