@@ -1,11 +1,12 @@
+#include "net/download_url.h"
+
+#include <wchar.h>
 #include <windows.h>
 #include <winhttp.h>
 
 #include <stdexcept>
-#include <wchar.h>
 
 #include "files/text.h"
-#include "net/download_url.h"
 #include "net/transport_texts.h"
 
 namespace quorvane {

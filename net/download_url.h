@@ -2,17 +2,15 @@
 // Download addresses: the pieces a request needs, the HTTPS-only rule, and the
 // fallback addresses on the maker's trusted domains. No Windows header here.
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvane {
 
 struct ParsedUrl {
-    std::wstring host;     // as the address spells it: case kept, nothing decoded
-    std::wstring path;     // path followed by query and fragment, undecoded; never empty
+    std::wstring host;  // as the address spells it: case kept, nothing decoded
+    std::wstring path;  // path followed by query and fragment, undecoded; never empty
     std::uint16_t port = 443;
     bool https = true;
 };
@@ -24,14 +22,10 @@ ParsedUrl ParseDownloadUrl(const std::wstring& address);
 // The maker's domains in fallback order, lower case.
 std::vector<std::wstring> TrustedDomains();
 
-// The index in TrustedDomains of the first domain that the host equals or lies
-// under, in any letter case; only whole labels match, so "xquorvane.com" lies
-// under nothing.
-std::optional<std::size_t> MatchTrustedDomain(const std::wstring& host);
-
-// For an address on a trusted domain, the same address on each domain after the
-// matched one: lower-case scheme and host, no user information, no port 443,
-// path and query unchanged. Empty for an untrusted host.
+// For an address whose host is, or lies under, a trusted domain (whole labels,
+// any letter case: "xquorvane.com" lies under nothing), the same address on
+// each domain after the first one matched: lower-case scheme and host, no user
+// information, no port 443, path and query unchanged. Empty for any other host.
 std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url);
 
 void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text);

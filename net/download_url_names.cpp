@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 
 #include "files/product_constants.h"
@@ -19,28 +20,29 @@ bool EqualsOrLiesUnder(const std::wstring& host, const std::wstring& domain) {
     return host.size() > domain.size() && host.ends_with(domain) && host[host.size() - domain.size() - 1] == L'.';
 }
 
-}  // namespace
-
-std::vector<std::wstring> TrustedDomains() { return {std::begin(kTrustedDomains), std::end(kTrustedDomains)}; }
-
-std::optional<std::size_t> MatchTrustedDomain(const std::wstring& host) {
-    const std::wstring lower_host = LowerCase(host);
-    const std::vector<std::wstring> domains = TrustedDomains();
+// The index of the first trusted domain that the lower-case host equals or lies under.
+std::optional<std::size_t> MatchTrustedDomain(const std::wstring& lower_host,
+                                              const std::vector<std::wstring>& domains) {
     for (std::size_t index = 0; index < domains.size(); ++index) {
         if (EqualsOrLiesUnder(lower_host, domains[index])) return index;
     }
     return std::nullopt;
 }
 
+}  // namespace
+
+std::vector<std::wstring> TrustedDomains() { return {std::begin(kTrustedDomains), std::end(kTrustedDomains)}; }
+
 std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url) {
-    const std::optional<std::size_t> matched = MatchTrustedDomain(url.host);
-    if (!matched) return {};
     const std::vector<std::wstring> domains = TrustedDomains();
     const std::wstring lower_host = LowerCase(url.host);
+    const std::optional<std::size_t> matched = MatchTrustedDomain(lower_host, domains);
+    if (!matched) return {};
     // Every label in front of the matched domain, without the joining dot.
     const std::size_t domain_length = domains[*matched].size();
-    const std::wstring prefix =
-        lower_host.size() == domain_length ? std::wstring() : lower_host.substr(0, lower_host.size() - 1 - domain_length);
+    const std::wstring prefix = lower_host.size() == domain_length
+                                    ? std::wstring()
+                                    : lower_host.substr(0, lower_host.size() - 1 - domain_length);
     const std::wstring port = url.port == 443 ? std::wstring() : L":" + std::to_wstring(url.port);
     const std::wstring path = url.path.empty() ? L"/" : url.path;
 

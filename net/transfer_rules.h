@@ -17,9 +17,7 @@ inline constexpr std::uint64_t kBytesPerPointWithoutLength = 524288;
 
 // Whether ready more bytes may join a body of body_size bytes. body_size never
 // exceeds the cap, so the sum cannot wrap.
-constexpr bool FitsMemoryCap(std::size_t body_size, std::uint32_t ready) {
-    return body_size + ready <= kMemoryBodyCap;
-}
+constexpr bool FitsMemoryCap(std::size_t body_size, std::uint32_t ready) { return body_size + ready <= kMemoryBodyCap; }
 
 // The percent to show after received bytes of a download ranging from start to
 // end (start <= end). With a known total it is start + span * received / total,
@@ -28,9 +26,9 @@ constexpr bool FitsMemoryCap(std::size_t body_size, std::uint32_t ready) {
 // start to end, also when more arrives than was announced.
 constexpr int DownloadPercent(int start, int end, std::uint64_t received, std::uint64_t total) {
     const std::uint64_t span = static_cast<std::uint64_t>(end - start);
-    const std::uint64_t advance =
-        total != 0 ? std::min(span * received / total, span)
-                   : std::min(received / kBytesPerPointWithoutLength, span == 0 ? 0 : span - 1);
+    const std::uint64_t advance = total != 0
+                                      ? std::min(span * received / total, span)
+                                      : std::min(received / kBytesPerPointWithoutLength, span == 0 ? 0 : span - 1);
     return start + static_cast<int>(advance);
 }
 

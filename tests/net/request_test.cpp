@@ -1,9 +1,10 @@
+#include "net/request.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "files/text.h"
-#include "net/request.h"
 #include "tests/net/live_support.h"
 
 namespace quorvane::testing {
@@ -17,7 +18,8 @@ const wchar_t* const kPurposes[] = {L"online-installer-manifest", L"online-insta
 TEST_F(RequestTest, CarriesTheSystemsHeadersAndEachPurposeVerbatim) {
     for (const wchar_t* purpose : kPurposes) {
         const std::string tail = tag + "/" + WideToUtf8(purpose) + ".json";
-        const RequestHandles handles = OpenHttpsRequest(server.Url(kFilesHost, "size=3", tail) + L"?x=1&y=%41", purpose);
+        const RequestHandles handles =
+            OpenHttpsRequest(server.Url(kFilesHost, "size=3", tail) + L"?x=1&y=%41", purpose);
         const auto requests = server.Requests(tail);
         ASSERT_EQ(requests.size(), 1u) << WideToUtf8(purpose);
         const RecordedRequest& request = requests[0];
@@ -110,8 +112,7 @@ TEST_F(RequestTest, CloseRequestHandlesClosesAllThree) {
 // The only slow case: a server that says nothing for longer than the 30 s
 // receive timeout.
 TEST_F(RequestTest, ReportsASilentServerAfterTheReceiveTimeout) {
-    const std::string failure =
-        FailureOf([&] { OpenHttpsRequest(server.Url(kFilesHost, "delay=40000", tag), L"p"); });
+    const std::string failure = FailureOf([&] { OpenHttpsRequest(server.Url(kFilesHost, "delay=40000", tag), L"p"); });
     // ERROR_WINHTTP_TIMEOUT on Windows; Wine passes on the socket's WSAETIMEDOUT.
     EXPECT_TRUE(StartsWith(failure, "接收服务器响应失败（错误码 12002）") ||
                 StartsWith(failure, "接收服务器响应失败（错误码 10060）"))

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "net/transfer_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace quorvane {
 namespace {

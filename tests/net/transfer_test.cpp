@@ -1,3 +1,5 @@
+#include "net/transfer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <thread>
 
 #include "files/text.h"
-#include "net/transfer.h"
 #include "tests/net/live_support.h"
 #include "tests/support/record_collector.h"
 #include "tests/support/sandbox.h"
@@ -25,7 +26,8 @@ protected:
     // Hosts that asked, in order.
     std::vector<std::string> HostsAsked(const std::string& contains) {
         std::vector<std::string> hosts;
-        for (const RecordedRequest& request : server.Requests(contains)) hosts.push_back(request.Header("Host").value_or("?"));
+        for (const RecordedRequest& request : server.Requests(contains))
+            hosts.push_back(request.Header("Host").value_or("?"));
         return hosts;
     }
 
@@ -51,15 +53,15 @@ TEST_F(TransferTest, FetchReturnsEmptyAndExactlyOneMebibyteBodies) {
     EXPECT_EQ(FetchToMemory(server.Url(kFilesHost, "size=0", tag + "/empty"), L"m", 5, kRetryText), "");
     EXPECT_EQ(FetchToMemory(server.Url(kFilesHost, "size=1048576", tag + "/cap"), L"m", 5, kRetryText),
               server.Body(1048576));
-    EXPECT_EQ(FetchToMemory(server.Url(kFilesHost, "size=1048576,length=chunked", tag + "/chunked"), L"m", 5,
-                            kRetryText),
-              server.Body(1048576));
+    EXPECT_EQ(
+        FetchToMemory(server.Url(kFilesHost, "size=1048576,length=chunked", tag + "/chunked"), L"m", 5, kRetryText),
+        server.Body(1048576));
     EXPECT_TRUE(collector.Drain().empty()) << "no retry record without a failure";
 }
 
 TEST_F(TransferTest, FetchRefusesOneByteOverTheCapAndMovesOn) {
-    const std::wstring address = HostRulesUrl(
-        R"({"files.quorvane.com": ["size=1048577,length=chunked"], "*": ["size=100,seed=7"]})", "over");
+    const std::wstring address =
+        HostRulesUrl(R"({"files.quorvane.com": ["size=1048577,length=chunked"], "*": ["size=100,seed=7"]})", "over");
     EXPECT_EQ(FetchToMemory(address, L"m", 5, kRetryText), server.Body(100, 7));
     const auto records = collector.Drain();
     ASSERT_EQ(records.size(), 1u) << Describe(records);
@@ -90,8 +92,7 @@ TEST_F(TransferTest, FetchTriesEachFallbackInOrderAndReturnsTheFirstBody) {
 
 TEST_F(TransferTest, FetchReportsTheLastCandidatesFailure) {
     const std::wstring address = HostRulesUrl(
-        R"({"files.quorvane.com": ["status=500"], "files.quorvane.cn": ["status=404"], "*": ["size=1048577"]})",
-        "all");
+        R"({"files.quorvane.com": ["status=500"], "files.quorvane.cn": ["status=404"], "*": ["size=1048577"]})", "all");
     EXPECT_EQ(FailureOf([&] { FetchToMemory(address, L"m", 5, kRetryText); }), "服务器返回的版本文件过大");
     EXPECT_EQ(collector.Drain().size(), 2u) << "a retry record before the second and third address only";
 
@@ -185,8 +186,8 @@ TEST_F(TransferTest, DownloadStopsAtACancelBetweenReads) {
     const std::filesystem::path file = sandbox.root() / L"cancel.bin";
     std::thread canceller = CancelOnceRequested(tag);
     const std::string failure = FailureOf([&] {
-        DownloadToFile(server.Url(kFilesHost, "size=2000000,stallat=100000,stall=2000", tag), file.wstring(), L"d",
-                       20, 68, L"p", L"s");
+        DownloadToFile(server.Url(kFilesHost, "size=2000000,stallat=100000,stall=2000", tag), file.wstring(), L"d", 20,
+                       68, L"p", L"s");
     });
     canceller.join();
     EXPECT_EQ(failure, "安装已取消");
