@@ -1,0 +1,99 @@
+#include "files/digest.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include "files/text.h"
+
+namespace quorvane {
+namespace {
+
+constexpr std::size_t kReadBufferSize = 1048576;
+constexpr DWORD kDigestSize = 32;
+
+// The provider and its SHA-256 hash object. Both are released, hash first, on
+// every path, and on a failure before its message is built.
+class Sha256Hash {
+public:
+    Sha256Hash() {
+        if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+            provider_ = 0;
+            ThrowWithErrorCode(L"初始化 SHA-256 校验失败");
+        }
+        if (!CryptCreateHash(provider_, CALG_SHA_256, 0, 0, &hash_)) {
+            hash_ = 0;
+            ReleaseAndThrow(L"创建 SHA-256 校验器失败");
+        }
+    }
+    ~Sha256Hash() { Release(); }
+    Sha256Hash(const Sha256Hash&) = delete;
+    Sha256Hash& operator=(const Sha256Hash&) = delete;
+
+    void Add(const char* bytes, std::size_t count) {
+        if (!CryptHashData(hash_, reinterpret_cast<const BYTE*>(bytes), static_cast<DWORD>(count), 0)) {
+            ReleaseAndThrow(L"计算 SHA-256 失败");
+        }
+    }
+
+    // Ends the hash: the handles are released whether or not the value is read.
+    std::string FinishAsHex() {
+        BYTE value[kDigestSize] = {};
+        DWORD length = kDigestSize;
+        if (!CryptGetHashParam(hash_, HP_HASHVAL, value, &length, 0)) ReleaseAndThrow(L"读取 SHA-256 结果失败");
+        Release();
+        static constexpr char kHexDigits[] = "0123456789abcdef";
+        std::string hex;
+        for (DWORD index = 0; index < length && index < kDigestSize; ++index) {
+            hex += kHexDigits[value[index] >> 4];
+            hex += kHexDigits[value[index] & 0x0F];
+        }
+        return hex;
+    }
+
+    void Release() {
+        if (hash_ != 0) CryptDestroyHash(hash_);
+        hash_ = 0;
+        if (provider_ != 0) CryptReleaseContext(provider_, 0);
+        provider_ = 0;
+    }
+
+private:
+    // The message carries the failed call's code, not whatever the release left behind.
+    [[noreturn]] void ReleaseAndThrow(const wchar_t* text) {
+        const DWORD code = GetLastError();
+        Release();
+        SetLastError(code);
+        ThrowWithErrorCode(text);
+    }
+
+    HCRYPTPROV provider_ = 0;
+    HCRYPTHASH hash_ = 0;
+};
+
+}  // namespace
+
+std::string Sha256OfFile(const std::wstring& path) {
+    Sha256Hash hash;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    if (!file.is_open()) {
+        hash.Release();
+        throw std::runtime_error("无法读取安装包进行校验");
+    }
+    std::vector<char> buffer(kReadBufferSize, '\0');
+    // The short read at the end of the file, or a read error, sets the fail
+    // state after its bytes have been counted; a read error thus leaves a
+    // digest of the bytes read so far, which the caller's comparison rejects.
+    while (!file.fail()) {
+        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize count = file.gcount();
+        if (count > 0) hash.Add(buffer.data(), static_cast<std::size_t>(count));
+    }
+    return hash.FinishAsHex();
+}
+
+}  // namespace quorvane
