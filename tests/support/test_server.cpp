@@ -79,7 +79,7 @@ std::size_t RecordedRequest::HeaderCount(std::string_view name) const {
     return count;
 }
 
-std::filesystem::path TestServerFolder() {
+std::filesystem::path BuildFolder() {
     const std::optional<std::wstring> build = Environment(L"QV_BUILD_DIR");
     if (!build) throw std::runtime_error("QV_BUILD_DIR is not set (tests get it from ctest)");
     std::wstring folder = *build;
@@ -87,8 +87,10 @@ std::filesystem::path TestServerFolder() {
         folder = L"Z:" + folder;
         for (wchar_t& c : folder) c = c == L'/' ? L'\\' : c;
     }
-    return std::filesystem::path(folder) / L"testserver";
+    return std::filesystem::path(folder);
 }
+
+std::filesystem::path TestServerFolder() { return BuildFolder() / L"testserver"; }
 
 TestServer::TestServer() {
     const std::filesystem::path endpoints = TestServerFolder() / L"endpoints.txt";
@@ -158,6 +160,10 @@ std::string TestServer::RegisterHostRules(std::string_view json) const {
 
 void TestServer::ReplaceHostRules(std::string_view id, std::string_view json) const {
     Control(L"PUT", "/hosts/" + PercentEncode(id), json);
+}
+
+void TestServer::SetRoute(std::string_view path, std::string_view directives) const {
+    Control(L"PUT", "/route?path=" + PercentEncode(path), directives);
 }
 
 std::vector<RecordedRequest> TestServer::Requests(std::string_view contains) const {

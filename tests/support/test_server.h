@@ -69,6 +69,10 @@ public:
     std::string RegisterHostRules(std::string_view json) const;
     void ReplaceHostRules(std::string_view id, std::string_view json) const;
 
+    // Requests for this fixed path (any host) are served with these
+    // directives, e.g. "blob=segments" or "hosts=h3"; empty removes the route.
+    void SetRoute(std::string_view path, std::string_view directives) const;
+
     // Records whose target (or CONNECT host:port) contains the text, in arrival order.
     std::vector<RecordedRequest> Requests(std::string_view contains) const;
     std::vector<ConnectRecord> Connects(std::string_view contains) const;
@@ -87,7 +91,9 @@ private:
     int next_tag_ = 0;
 };
 
-// <build>/testserver as this Windows process sees it (Z:\...).
+// The build folder (QV_BUILD_DIR) as this Windows process sees it (Z:\...).
+std::filesystem::path BuildFolder();
+// <build>/testserver.
 std::filesystem::path TestServerFolder();
 
 }  // namespace quorvane::testing

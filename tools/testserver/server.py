@@ -157,6 +157,7 @@ class State:
         self.connects = []          # (host:port, text)
         self.blobs = {}
         self.host_rules = {}
+        self.routes = {}            # fixed path -> directive text
         self.host_counters = {}
         self.rule_ids = itertools.count(1)
         self.proxy_links = {}       # proxy's outgoing port -> "host:port"
@@ -277,8 +278,11 @@ def origin_form(target):
     return target
 
 
-def split_target(target):
+def split_target(target, routes):
     target = origin_form(target)
+    route = routes.get(target.split("?", 1)[0])
+    if route is not None:
+        return parse_directives(route), target.lstrip("/")
     if not target.startswith("/x/"):
         return {}, target.lstrip("/")
     rest = target[3:]
@@ -293,7 +297,7 @@ def bounded_ms(value):
 
 class Scenario:
     def __init__(self, state, target, headers, tls):
-        directives, self.tail = split_target(target)
+        directives, self.tail = split_target(target, state.routes)
         host_header = header_value(headers, "Host") or LOOPBACK
         self.host_header = host_header
         self.host = host_header.rsplit(":", 1)[0].lower() if not host_header.startswith("[") else host_header
@@ -589,6 +593,15 @@ async def control(state, method, target, body):
         for key in [key for key in state.host_counters if key[0] == rule_id]:
             del state.host_counters[key]
         return 200, rule_id.encode()
+    if method == "PUT" and path == "/route":
+        # Fixed addresses such as the segment manifest's take their scenario
+        # from here; an empty body removes the route.
+        route_path = (query.get("path") or [""])[0]
+        if body:
+            state.routes[route_path] = body.decode("utf-8")
+        else:
+            state.routes.pop(route_path, None)
+        return 200, b"ok\n"
     if method == "GET" and path == "/requests":
         return 200, matching(state.requests, query)
     if method == "GET" and path == "/connects":
