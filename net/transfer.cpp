@@ -88,7 +88,7 @@ std::string FetchToMemory(const std::wstring& address, const std::wstring& purpo
 
 void DownloadToFile(const std::wstring& address, const std::wstring& destination, const std::wstring& purpose,
                     int start_percent, int end_percent, const std::wstring& text_prefix,
-                    const std::wstring& text_suffix) {
+                    const std::wstring& text_suffix, const std::optional<DownloadLimit>& limit) {
     const RequestHandles handles = OpenHttpsRequest(address, purpose);
     const HINTERNET request = handles.request.get();
     const std::uint64_t total = AnnouncedLength(request);
@@ -109,6 +109,7 @@ void DownloadToFile(const std::wstring& address, const std::wstring& destination
                 ThrowWithErrorCode(transport::kFileReadFailed);
             }
             if (read == 0) break;
+            if (limit && received + read > limit->max_bytes) throw std::runtime_error(limit->message);
             // A failed write shows in the stream's state when the file is closed.
             file.write(buffer.data(), static_cast<std::streamsize>(read));
             ready -= std::min(read, ready);

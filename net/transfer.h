@@ -2,6 +2,8 @@
 // Moving response bodies from the network to memory or to a file, on the
 // worker thread, with the cancel flag looked at before every read.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -18,8 +20,16 @@ std::string FetchToMemory(const std::wstring& address, const std::wstring& purpo
 // posts a record from start_percent to end_percent with text_prefix +
 // text_suffix after every read. A failed request leaves the destination
 // untouched; a later failure leaves what was written so far.
+//
+// With a limit, the transfer stops as soon as more than max_bytes have
+// arrived and fails with the caller's message: a server must not be able to
+// fill the disk with a body longer than the caller knows it to be.
+struct DownloadLimit {
+    std::uint64_t max_bytes = 0;
+    const char* message = "";
+};
 void DownloadToFile(const std::wstring& address, const std::wstring& destination, const std::wstring& purpose,
                     int start_percent, int end_percent, const std::wstring& text_prefix,
-                    const std::wstring& text_suffix);
+                    const std::wstring& text_suffix, const std::optional<DownloadLimit>& limit = std::nullopt);
 
 }  // namespace quorvane

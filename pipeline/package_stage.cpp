@@ -47,7 +47,9 @@ void DownloadInstaller(const InstallerManifest& manifest, const std::wstring& in
     DownloadFromCandidates(
         BuildDownloadCandidates(manifest.url), installer_path, 20, kTryingOtherPackageAddress, kPackageDownloadFailed,
         [&](const std::wstring& candidate) {
-            DownloadToFile(candidate, installer_path, kPackagePurpose, 20, 68, kDownloadingPackage, manifest.version);
+            // The exact size is known, so a longer body is refused as soon as it shows.
+            DownloadToFile(candidate, installer_path, kPackagePurpose, 20, 68, kDownloadingPackage, manifest.version,
+                           DownloadLimit{manifest.size, kPackageSizeMismatch});
             PostProgress(70, kVerifyingPackage, RunState::Running);
             std::error_code error;
             if (std::filesystem::file_size(std::filesystem::path(installer_path), error) != manifest.size || error) {
