@@ -49,13 +49,15 @@ std::vector<CollectedMessage> RecordCollector::Drain() {
     return messages;
 }
 
-std::vector<CollectedMessage> RecordCollector::WaitForLastRecord(std::chrono::milliseconds timeout) {
+std::vector<CollectedMessage> RecordCollector::WaitForLastRecord(std::chrono::milliseconds timeout,
+                                                                 const Observer& on_message) {
     std::vector<CollectedMessage> messages;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     bool finished = false;
     while (std::chrono::steady_clock::now() < deadline) {
         while (TakeOne(messages)) {
             const CollectedMessage& last = messages.back();
+            if (on_message) on_message(last);
             if (!last.close && last.record.state != RunState::Running) finished = true;
         }
         if (finished) {

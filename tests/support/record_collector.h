@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,11 @@ public:
     std::vector<CollectedMessage> Drain();
     // Waits until a record that is not Running arrives (and a close message
     // right after it, if any), or the timeout passes; returns all collected.
-    std::vector<CollectedMessage> WaitForLastRecord(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Each message is shown to on_message as it arrives (a test can cancel
+    // at a chosen point).
+    using Observer = std::function<void(const CollectedMessage&)>;
+    std::vector<CollectedMessage> WaitForLastRecord(std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                                                    const Observer& on_message = nullptr);
 
 private:
     bool TakeOne(std::vector<CollectedMessage>& into);

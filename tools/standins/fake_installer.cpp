@@ -69,7 +69,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (program.empty()) return 94;
     std::error_code error;
     fs::create_directories(program.parent_path(), error);
-    {
+    // A variant without a product installs nothing but still succeeds.
+    if (trailer.product_size > 0) {
         std::ofstream product(program, std::ios::binary | std::ios::trunc);
         const char* begin = own.data() + own.size() - sizeof trailer - trailer.product_size;
         product.write(begin, static_cast<std::streamsize>(trailer.product_size));
