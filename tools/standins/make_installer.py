@@ -11,9 +11,12 @@ import struct
 MAGIC = b"QVSTAND1"
 
 
+def trailer(product_size: int, exit_code: int, run_ms: int) -> bytes:
+    return MAGIC + struct.pack("<QII", product_size, exit_code & 0xFFFFFFFF, run_ms)
+
+
 def build(installer: bytes, product: bytes, exit_code: int, run_ms: int) -> bytes:
-    trailer = MAGIC + struct.pack("<QII", len(product), exit_code & 0xFFFFFFFF, run_ms)
-    return installer + product + trailer
+    return installer + product + trailer(len(product), exit_code, run_ms)
 
 
 def main() -> None:
