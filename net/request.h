@@ -7,37 +7,9 @@
 
 #include <string>
 
+#include "net/internet_handle.h"
+
 namespace quorvane {
-
-// Owns one WinHTTP handle and closes it with WinHttpCloseHandle.
-class InternetHandle {
-public:
-    InternetHandle() noexcept = default;
-    explicit InternetHandle(HINTERNET handle) noexcept : handle_(handle) {}
-    ~InternetHandle() { reset(); }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    InternetHandle(InternetHandle&& other) noexcept : handle_(other.release()) {}
-    InternetHandle& operator=(InternetHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-
-    HINTERNET get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != nullptr; }
-    HINTERNET release() noexcept {
-        HINTERNET handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-    void reset(HINTERNET handle = nullptr) noexcept {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HINTERNET handle_ = nullptr;
-};
 
 // The three handles of one request; whatever is open is closed, in the order
 // CloseRequestHandles gives, when the record ends or is overwritten.

@@ -8,21 +8,14 @@
 
 #include "files/layout.h"
 #include "files/text.h"
+#include "files/unique_handle.h"
 #include "pipeline/progress_post.h"
 
 namespace quorvane {
 namespace {
 
-struct ArgumentArray {
-    LPWSTR* arguments = nullptr;
-    int count = 0;
-    ArgumentArray() : arguments(CommandLineToArgvW(GetCommandLineW(), &count)) {}
-    ~ArgumentArray() {
-        if (arguments != nullptr) LocalFree(arguments);
-    }
-    ArgumentArray(const ArgumentArray&) = delete;
-    ArgumentArray& operator=(const ArgumentArray&) = delete;
-};
+void FreeArguments(LPWSTR* arguments) noexcept { LocalFree(arguments); }
+using ArgumentArray = UniqueHandle<LPWSTR*, FreeArguments>;
 
 void ReportFailure(const std::exception& failure, const std::wstring& installer_path) {
     RemoveLeftovers(installer_path);
@@ -47,10 +40,10 @@ void ReportFailure(const std::exception& failure, const std::wstring& installer_
 }  // namespace
 
 std::wstring ManifestAddressFromCommandLine() {
-    const ArgumentArray split;
-    if (split.arguments == nullptr) return ManifestAddressFromArguments({});
-    std::vector<std::wstring> arguments(split.arguments, split.arguments + split.count);
-    return ManifestAddressFromArguments(arguments);
+    int count = 0;
+    const ArgumentArray split(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!split) return ManifestAddressFromArguments({});
+    return ManifestAddressFromArguments(std::vector<std::wstring>(split.get(), split.get() + count));
 }
 
 void RunInstallation(const InstallStages& stages) {

@@ -8,42 +8,9 @@
 
 #include <utility>
 
+#include "files/unique_handle.h"
+
 namespace quorvane {
-
-template <typename Handle, auto Release>
-class UniqueHandle {
-public:
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = std::exchange(other.handle_, Handle{});
-        }
-        return *this;
-    }
-
-    Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Handle{}; }
-    // Where a creation call writes its result.
-    Handle* put() noexcept {
-        reset();
-        return &handle_;
-    }
-    void reset() noexcept {
-        if (handle_ != Handle{}) Release(handle_);
-        handle_ = Handle{};
-    }
-    // Gives up ownership, for a handle that another owner now frees.
-    Handle release() noexcept { return std::exchange(handle_, Handle{}); }
-
-private:
-    Handle handle_{};
-};
 
 namespace gdi_release {
 inline void Object(HGDIOBJ object) noexcept { DeleteObject(object); }

@@ -1,6 +1,6 @@
 #include "tests/support/test_server.h"
 
-#include "tests/support/internet_handle.h"
+#include "net/internet_handle.h"
 
 #include <cctype>
 #include <fstream>

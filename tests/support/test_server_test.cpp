@@ -4,7 +4,7 @@
 
 #include "tests/support/test_server.h"
 
-#include "tests/support/internet_handle.h"
+#include "net/internet_handle.h"
 
 #include <gtest/gtest.h>
 

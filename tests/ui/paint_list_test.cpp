@@ -248,7 +248,9 @@ TEST(PaintListTest, TextPathFollowsGdiplusAndTheState) {
     EXPECT_FALSE(TextAt(without.Paint(), {80, 12, kWidth - 28, 41})->gdiplus_text);
     Scene unsupported = InState(RunState::Unsupported);
     for (const DrawOperation& operation : unsupported.Paint()) {
-        if (operation.kind == DrawKind::Text) EXPECT_FALSE(operation.gdiplus_text) << "GDI draws every text here";
+        if (operation.kind == DrawKind::Text) {
+            EXPECT_FALSE(operation.gdiplus_text) << "GDI draws every text here";
+        }
     }
 }
 

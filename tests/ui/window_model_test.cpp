@@ -175,7 +175,7 @@ TEST_P(StateTableTest, CloseRequest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(States, StateTableTest, ::testing::ValuesIn(kStateRows),
-                         [](const ::testing::TestParamInfo<StateRow>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<StateRow>& row) { return std::string(row.param.name); });
 
 TEST_F(WindowModelTest, OtherKeysGoToTheDefaultHandling) {
     Show(RunState::Running);
