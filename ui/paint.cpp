@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ui/bench_marks.h"
+
 namespace quorvane {
 namespace {
 
@@ -249,6 +251,7 @@ void PaintWindow(HWND window, const PaintResources& resources, const WindowModel
         ExecutePaintList(offscreen.get(), BuildPaintList(inputs), resources);
         BitBlt(paint.get(), 0, 0, width, height, offscreen.get(), 0, 0, SRCCOPY);
     }
+    MarkPaint(model.display.percent);
 }
 
 }  // namespace quorvane

@@ -7,6 +7,7 @@
 
 #include "pipeline/progress_post.h"
 #include "pipeline/worker.h"
+#include "ui/bench_marks.h"
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
 #include "ui/paint.h"
@@ -108,6 +109,7 @@ void OnDestroy(WindowData& data) {
 void OnProgress(WindowData& data, LPARAM lparam) {
     // The record changed hands with the post; it is freed here, also when it is dropped.
     const std::unique_ptr<ProgressRecord> record(reinterpret_cast<ProgressRecord*>(lparam));
+    MarkProgressRecord();
     if (record) ApplyProgressRecord(data.model, *record);
 }
 

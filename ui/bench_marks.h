@@ -1,0 +1,19 @@
+#pragma once
+// Timing marks for tools/bench.sh: start-up to the first paint, and how often
+// the window repaints while records arrive. Only the benchmark build
+// (QV_BENCH_MARKS, tools/bench/) gives them a body; in the product they are
+// empty inline functions and leave no trace in the executable.
+
+namespace quorvane {
+
+#ifdef QV_BENCH_MARKS
+// After a complete paint has been copied to the window, with the percent shown.
+void MarkPaint(int percent);
+// When the window has taken a progress record from its queue.
+void MarkProgressRecord();
+#else
+inline void MarkPaint(int) {}
+inline void MarkProgressRecord() {}
+#endif
+
+}  // namespace quorvane
