@@ -16,6 +16,12 @@
 namespace quorvane {
 namespace {
 
+// Records are posted messages, and the queue makes a WM_PAINT only when no
+// posted message is waiting: while a fast download posts records faster than
+// the window takes them, the window would never repaint. A record that finds
+// the last paint older than this paints at once.
+constexpr ULONGLONG kLongestPaintGapMs = 30;
+
 class Win32WindowSystem final : public WindowSystem {
 public:
     Win32WindowSystem(HWND window, InstallStages stages) : window_(window), stages_(std::move(stages)) {}
@@ -69,6 +75,7 @@ struct WindowData {
     Win32WindowSystem system;
     WindowModel model;
     PaintResources resources;
+    ULONGLONG last_paint_tick = 0;
 };
 
 WindowData* DataOf(HWND window) { return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
@@ -106,11 +113,18 @@ void OnDestroy(WindowData& data) {
     PostQuitMessage(0);
 }
 
-void OnProgress(WindowData& data, LPARAM lparam) {
+void OnPaint(HWND window, WindowData& data) {
+    PaintWindow(window, data.resources, data.model);
+    data.last_paint_tick = GetTickCount64();
+}
+
+void OnProgress(HWND window, WindowData& data, LPARAM lparam) {
     // The record changed hands with the post; it is freed here, also when it is dropped.
     const std::unique_ptr<ProgressRecord> record(reinterpret_cast<ProgressRecord*>(lparam));
     MarkProgressRecord();
     if (record) ApplyProgressRecord(data.model, *record);
+    // Paints only when something is marked for repainting.
+    if (GetTickCount64() - data.last_paint_tick >= kLongestPaintGapMs) UpdateWindow(window);
 }
 
 bool OnSetCursor(HWND window, const WindowModel& model) {
@@ -129,10 +143,10 @@ LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam
             LayoutWindowControls(window, model);
             data.system.Repaint(nullptr);
             return 0;
-        case WM_PAINT: PaintWindow(window, data.resources, model); return 0;
+        case WM_PAINT: OnPaint(window, data); return 0;
         case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_CLOSE: OnCloseRequest(model); return 0;
-        case WM_INSTALL_PROGRESS: OnProgress(data, lparam); return 0;
+        case WM_INSTALL_PROGRESS: OnProgress(window, data, lparam); return 0;
         case WM_INSTALL_CLOSE: ::DestroyWindow(window); return 0;
         case WM_KEYDOWN:
             if (OnKeyDown(model, static_cast<std::uint32_t>(wparam))) return 0;
