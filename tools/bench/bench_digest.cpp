@@ -1,0 +1,33 @@
+// Digest throughput under Wine, for tools/bench.sh.
+//   bench-digest program PATH   Sha256OfFile
+//   bench-digest minimal PATH   the least a CryptoAPI program does
+//                               (minimal_work.h)
+// Prints "seconds=S sha256=HEX" for the digest alone and exits with 0, or
+// prints the failure and exits with 1.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "files/digest.h"
+#include "tools/bench/minimal_work.h"
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bench-digest program|minimal PATH\n");
+        return 2;
+    }
+    const std::wstring mode = argv[1];
+    try {
+        const LARGE_INTEGER start = quorvane::bench::Now();
+        const std::string digest =
+            mode == L"minimal" ? quorvane::bench::MinimalSha256(argv[2]) : quorvane::Sha256OfFile(argv[2]);
+        std::printf("seconds=%.6f sha256=%s\n", quorvane::bench::SecondsSince(start), digest.c_str());
+        return 0;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "digest failed: %s\n", failure.what());
+        return 1;
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The least a Windows program does to download a file over HTTPS with WinHTTP
+// and to hash a file with CryptoAPI: the baselines that show what Wine itself
+// allows. Failures raise std::runtime_error naming the call and its error.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane::bench {
+
+// One GET through the default proxy, 256 KiB reads, WriteFile. Returns the
+// bytes written.
+std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& destination);
+
+// SHA-256 with 1 MiB ReadFile calls into CryptHashData, as lower-case hex.
+std::string MinimalSha256(const std::wstring& path);
+
+double SecondsSince(const LARGE_INTEGER& start);
+LARGE_INTEGER Now();
+
+}  // namespace quorvane::bench

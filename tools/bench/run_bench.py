@@ -1,0 +1,606 @@
+#!/usr/bin/env python3
+"""The measurements of tools/bench.sh, against baselines taken in the same run.
+
+Expects what tools/bench.sh prepares: the build folder with the benchmark
+programs, the project's Wine prefix, a display and the local HTTPS test server.
+Prints one table and writes it to <build>/bench/results.md and results.json.
+Every large file it makes lives in <build>/bench/ and is deleted at the end.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import signal
+import statistics
+import struct
+import subprocess
+import sys
+import time
+import urllib.request
+
+MIB = 1 << 20
+GIB = 1 << 30
+INSTALLER_SWITCHES = ["/SP-", "/CURRENTUSER", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART",
+                      "/CLOSEAPPLICATIONS"]
+TRAILER_MAGIC = b"QVSTAND1"
+SEGMENT_MAGIC = b"QVRDBE01"
+SEGMENT_MANIFEST_PATH = "/segments/v2/segment-manifest.json"
+RUN_LIMIT_S = 600
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+class Failure(Exception):
+    pass
+
+
+class Bench:
+    def __init__(self, repo, build, runs, install_runs, startup_runs):
+        self.repo = repo
+        self.build = build
+        self.runs = runs
+        self.install_runs = install_runs
+        self.startup_runs = startup_runs
+        self.work = os.path.join(build, "bench")
+        self.data = os.path.join(self.work, "data")
+        self.wine_run = os.path.join(repo, "tools", "wine-run")
+        self.ca = os.path.join(build, "testserver", "ca", "ca.pem")
+        self.ports = self.read_endpoints()
+        self.proxy = f"http://127.0.0.1:{self.ports['proxy_port']}"
+        self.rows = []
+        self.samples = {}
+        self.load_at_start = os.getloadavg()[0]
+        users = os.path.join(build, "wineprefix", "drive_c", "users")
+        user = next(name for name in sorted(os.listdir(users)) if name not in ("Public", "Default"))
+        self.profile = os.path.join(users, user)
+        self.product_folder = os.path.join(self.profile, "AppData", "Local", "QuorvaneSoft", "QuorvaneX")
+        self.product_record = os.path.join(self.product_folder, "Application", "product-started.txt")
+        self.temp_folder = os.path.join(self.profile, "Temp")
+        os.makedirs(self.data, exist_ok=True)
+
+    # --- plumbing -----------------------------------------------------------
+
+    def read_endpoints(self):
+        ports = {}
+        with open(os.path.join(self.build, "testserver", "endpoints.txt")) as stream:
+            for line in stream:
+                name, _, value = line.strip().partition("=")
+                if value:
+                    ports[name] = int(value)
+        return ports
+
+    def control(self, method, path, body=b""):
+        request = urllib.request.Request(f"http://127.0.0.1:{self.ports['control_port']}{path}", data=body,
+                                         method=method)
+        with urllib.request.urlopen(request, timeout=600) as answer:
+            return answer.read().decode()
+
+    def serve_file(self, name, path):
+        return self.control("PUT", f"/blob/{name}?path={urllib.request.quote(path)}").strip()
+
+    def serve_bytes(self, name, data):
+        return self.control("PUT", f"/blob/{name}", data).strip()
+
+    def environment(self, proxied, extra=None):
+        env = dict(os.environ)
+        for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "QV_BENCH_MARKS"):
+            env.pop(name, None)
+        env["QV_BUILD_DIR"] = self.build
+        if proxied:
+            env["http_proxy"] = self.proxy
+        env.update(extra or {})
+        return env
+
+    def start_wine(self, arguments, proxied, extra=None):
+        """Output goes to files, so that a talkative program never blocks on a
+        full pipe while it is being polled."""
+        self.output = open(os.path.join(self.work, "wine-output.txt"), "w+b")
+        return subprocess.Popen([self.wine_run] + arguments, env=self.environment(proxied, extra),
+                                stdin=subprocess.DEVNULL, stdout=self.output, stderr=subprocess.STDOUT)
+
+    @staticmethod
+    def reap(process, block):
+        """(exit code, peak resident KiB) once the process has ended, else None.
+        wine-run execs Wine, so the Popen pid is the Windows process itself."""
+        pid, status, usage = os.wait4(process.pid, 0 if block else os.WNOHANG)
+        if pid == 0:
+            return None
+        process.returncode = os.waitstatus_to_exitcode(status)
+        return process.returncode, usage.ru_maxrss
+
+    def run_wine(self, arguments, proxied=False, extra=None, limit=RUN_LIMIT_S):
+        """Runs a Windows program to its end; its output and peak resident KiB."""
+        process = self.start_wine(arguments, proxied, extra)
+        deadline = time.monotonic() + limit
+        result = None
+        while result is None:
+            result = self.reap(process, block=False)
+            if result is None:
+                if time.monotonic() > deadline:
+                    process.kill()
+                    self.reap(process, block=True)
+                    raise Failure(f"{arguments[0]} did not end within {limit} s")
+                time.sleep(0.005)
+        self.output.seek(0)
+        output = self.output.read().decode(errors="replace")
+        self.output.close()
+        code, peak_kib = result
+        if code != 0:
+            raise Failure(f"{' '.join(arguments)} ended with {code}: {output.strip()[-400:]}")
+        return output, peak_kib
+
+    def curl(self, url, destination, proxied):
+        command = ["curl", "-sS", "--fail", "--tlsv1.2", "--tls-max", "1.2", "--cacert", self.ca,
+                   "-o", destination, "-w", "%{time_total} %{size_download}"]
+        command += ["--proxy", self.proxy] if proxied else ["--noproxy", "*"]
+        result = subprocess.run(command + [url], capture_output=True, text=True, timeout=RUN_LIMIT_S)
+        if result.returncode != 0:
+            raise Failure(f"curl {url}: {result.stderr.strip()}")
+        seconds, size = result.stdout.split()
+        return float(seconds), int(size)
+
+    def sha256sum(self, path):
+        result = subprocess.run(["sha256sum", path], capture_output=True, text=True, check=True)
+        return result.stdout.split()[0]
+
+    @staticmethod
+    def fields(output):
+        return dict(re.findall(r"(\w+)=(\S+)", output))
+
+    def add(self, row):
+        self.rows.append(row)
+        print(f"   {row['item']}: {row['measure']}: {format_value(row['program'], row['unit'])}"
+              f" vs {format_value(row['baseline'], row['unit'])}", flush=True)
+
+    @staticmethod
+    def remove(*paths):
+        for path in paths:
+            if os.path.isdir(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.lexists(path):
+                os.remove(path)
+
+    # --- files ----------------------------------------------------------------
+
+    @staticmethod
+    def write_filler(stream, count):
+        """count bytes that no compression or deduplication could shorten much."""
+        block = os.urandom(4 * MIB)
+        while count > 0:
+            piece = block[:min(count, len(block))]
+            stream.write(piece)
+            count -= len(piece)
+
+    def make_installer(self, path, size):
+        """bench-installer.exe + filler + product + trailer, size bytes in all:
+        the product's installer that installs the stand-in product and exits."""
+        with open(os.path.join(self.build, "tools", "bench", "bench-installer.exe"), "rb") as stream:
+            installer = stream.read()
+        with open(os.path.join(self.build, "tools", "standins", "QuorvaneStandinProduct.exe"), "rb") as stream:
+            product = stream.read()
+        trailer = TRAILER_MAGIC + struct.pack("<QII", len(product), 0, 0)
+        filler = size - len(installer) - len(product) - len(trailer)
+        if filler < 0:
+            raise Failure(f"an installer of {size} bytes cannot hold the stand-ins")
+        with open(path, "wb") as stream:
+            stream.write(installer)
+            self.write_filler(stream, filler)
+            stream.write(product)
+            stream.write(trailer)
+
+    def make_segments(self, path, size):
+        with open(path, "wb") as stream:
+            stream.write(SEGMENT_MAGIC)
+            self.write_filler(stream, size - len(SEGMENT_MAGIC))
+
+    # --- 1. download ------------------------------------------------------------
+
+    def download(self):
+        print("== 1. download throughput: 512 MiB, DownloadToFile vs curl", flush=True)
+        size = 512 * MIB
+        # Straight to the listener, no proxy on either side; "localhost" because
+        # Wine's WinHTTP does not match a certificate's IP address entries.
+        url = f"https://localhost:{self.ports['https_port']}/x/size={size},seed=11/bench/download.bin"
+        target = os.path.join(self.data, "download.bin")
+        times = {"program": [], "minimal": [], "curl": []}
+        records = []
+        peaks = {"program": [], "minimal": []}
+        for _ in range(self.runs):
+            for mode in ("program", "minimal"):
+                output, peak = self.run_wine([os.path.join(self.build, "tools", "bench", "bench-download.exe"),
+                                              mode, url, windows_path(target)])
+                values = self.fields(output)
+                if int(values["bytes"]) != size or os.path.getsize(target) != size:
+                    raise Failure(f"{mode} download delivered {values['bytes']} bytes")
+                times[mode].append(float(values["seconds"]))
+                peaks[mode].append(peak)
+                if mode == "program":
+                    records.append(int(values["records"]))
+                self.remove(target)
+            seconds, delivered = self.curl(url, target, proxied=False)
+            if delivered != size:
+                raise Failure(f"curl delivered {delivered} bytes")
+            times["curl"].append(seconds)
+            self.remove(target)
+        rate = {mode: size / MIB / median(values) for mode, values in times.items()}
+        self.samples["download_seconds"] = times
+        self.samples["download_records"] = records
+        self.samples["download_peak_kib"] = peaks
+        self.add(dict(item="1", measure="download 512 MiB (MiB/s), DownloadToFile vs curl, TLS 1.2",
+                      program=rate["program"], baseline=rate["curl"], unit="MiB/s",
+                      ratio=rate["program"] / rate["curl"], target=">= 0.9", met=rate["program"] / rate["curl"] >= 0.9,
+                      note=f"{median(records):.0f} records per download ({size / median(records) / 1024:.0f} KiB "
+                           f"per read)"))
+        self.add(dict(item="1w", measure="same, minimal WinHTTP program vs curl", program=rate["minimal"],
+                      baseline=rate["curl"], unit="MiB/s", ratio=rate["minimal"] / rate["curl"], target="(Wine)",
+                      met=None, note=f"DownloadToFile / minimal = {rate['program'] / rate['minimal']:.2f}"))
+
+    # --- 2. digest ----------------------------------------------------------------
+
+    def digest(self):
+        print("== 2. digest throughput: 1 GiB, Sha256OfFile vs sha256sum, warm cache", flush=True)
+        path = os.path.join(self.data, "digest.bin")
+        with open(path, "wb") as stream:
+            self.write_filler(stream, GIB)
+        subprocess.run(["sync"], check=False)
+        subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the page cache
+        times = {"program": [], "minimal": [], "sha256sum": []}
+        expected = None
+        program = os.path.join(self.build, "tools", "bench", "bench-digest.exe")
+        for _ in range(self.runs):
+            for mode in ("program", "minimal"):
+                output, _ = self.run_wine([program, mode, windows_path(path)])
+                values = self.fields(output)
+                times[mode].append(float(values["seconds"]))
+                if expected is not None and values["sha256"] != expected:
+                    raise Failure(f"{mode} digest {values['sha256']} differs from sha256sum's {expected}")
+            started = time.monotonic()
+            expected = self.sha256sum(path)
+            times["sha256sum"].append(time.monotonic() - started)
+        self.remove(path)
+        rate = {mode: 1024 / median(values) for mode, values in times.items()}
+        self.samples["digest_seconds"] = times
+        self.add(dict(item="2", measure="SHA-256 of 1 GiB (MiB/s), Sha256OfFile vs sha256sum", program=rate["program"],
+                      baseline=rate["sha256sum"], unit="MiB/s", ratio=rate["program"] / rate["sha256sum"],
+                      target=">= 0.8", met=rate["program"] / rate["sha256sum"] >= 0.8, note=""))
+        self.add(dict(item="2w", measure="same, minimal CryptoAPI program vs sha256sum", program=rate["minimal"],
+                      baseline=rate["sha256sum"], unit="MiB/s", ratio=rate["minimal"] / rate["sha256sum"],
+                      target="(Wine)", met=None,
+                      note=f"Sha256OfFile / minimal = {rate['program'] / rate['minimal']:.2f}"))
+
+    # --- 3, 4, 7. whole installation --------------------------------------------------
+
+    def prepare_release(self, label, installer_size, segments_size):
+        """Serves an installer and a segment database of these sizes under the
+        maker's names; returns the installer manifest's address and the files."""
+        installer = os.path.join(self.data, f"{label}-installer.exe")
+        segments = os.path.join(self.data, f"{label}-segments.qvrdb")
+        self.make_installer(installer, installer_size)
+        self.make_segments(segments, segments_size)
+        installer_sha = self.serve_file(f"bench-{label}-installer", installer)
+        segments_sha = self.serve_file(f"bench-{label}-segments", segments)
+        installer_url = f"https://files.quorvane.com/x/blob=bench-{label}-installer/bench/{label}/QuorvaneFull.exe"
+        segments_url = f"https://files.quorvane.com/x/blob=bench-{label}-segments/bench/{label}/segments.qvrdb"
+        manifest = json.dumps({"product": "Quorvane", "version": f"9.{installer_size // MIB}.0",
+                               "full_installer": {"url": installer_url, "sha256": installer_sha,
+                                                  "size": installer_size}})
+        segment_manifest = json.dumps({"version": f"{segments_size // MIB}", "format": "quorvane-segment-qvrdb-v1",
+                                       "schema_version": 1, "rows": 4200, "url": segments_url,
+                                       "sha256": segments_sha})
+        self.serve_bytes(f"bench-{label}-manifest", manifest.encode())
+        self.serve_bytes(f"bench-{label}-segman", segment_manifest.encode())
+        self.control("PUT", f"/route?path={SEGMENT_MANIFEST_PATH}", f"blob=bench-{label}-segman".encode())
+        return dict(label=label, manifest_url=f"https://update.quorvane.com/x/blob=bench-{label}-manifest/bench/"
+                                              f"{label}/quorvane-manifest.json",
+                    segment_manifest_url=f"https://update.quorvane.com{SEGMENT_MANIFEST_PATH}",
+                    installer_url=installer_url, segments_url=segments_url, installer=installer, segments=segments,
+                    installer_sha=installer_sha, segments_sha=segments_sha)
+
+    def drop_release(self, release):
+        self.remove(release["installer"], release["segments"])
+
+    def clean_installation(self):
+        """Nothing installed, nothing left over: every run downloads both files."""
+        self.remove(self.product_folder, os.path.join(self.temp_folder, "QuorvaneOnlineSetup"),
+                    os.path.join(self.temp_folder, "QuorvaneOnlineSetup-install.log"))
+
+    def product_started_at(self):
+        return os.stat(self.product_record).st_mtime if os.path.exists(self.product_record) else None
+
+    def install_with_program(self, release, executable, marks=None):
+        """Seconds from the start of QuorvaneSetup.exe to the product's start,
+        and the installer process's peak resident memory in KiB."""
+        self.clean_installation()
+        extra = {"QV_BENCH_MARKS": windows_path(marks)} if marks else None
+        started = time.time()
+        process = self.start_wine([executable, "/manifest=" + release["manifest_url"]], proxied=True, extra=extra)
+        deadline = time.monotonic() + RUN_LIMIT_S
+        result = None
+        while result is None:
+            result = self.reap(process, block=False)
+            if result is None and time.monotonic() > deadline:
+                process.kill()
+                self.reap(process, block=True)
+                raise Failure("the installation did not end")
+            time.sleep(0.01)
+        launched = None
+        for _ in range(500):  # the product may still be starting when the window has closed
+            launched = self.product_started_at()
+            if launched is not None:
+                break
+            time.sleep(0.01)
+        if result[0] != 0 or launched is None:
+            raise Failure(f"the installation with {os.path.basename(executable)} did not launch the product "
+                          f"(exit code {result[0]})")
+        return launched - started, result[1]
+
+    def install_by_hand(self, release, fetch, digest):
+        """The same work without the installer: each file fetched and digested
+        by the given means, the installer run directly, the segment database
+        moved into place, the product started. Seconds to the product's start."""
+        self.clean_installation()
+        folder = os.path.join(self.data, "by-hand")
+        self.remove(folder)
+        os.makedirs(folder)
+        installer = os.path.join(folder, "QuorvaneFull.exe")
+        segments = os.path.join(folder, "segments.qvrdb")
+        started = time.time()
+        fetch(release["manifest_url"], os.path.join(folder, "manifest.json"))
+        fetch(release["installer_url"], installer)
+        if digest(installer) != release["installer_sha"]:
+            raise Failure("the installer fetched by hand has another digest")
+        self.run_wine([windows_path(installer)] + INSTALLER_SWITCHES)
+        fetch(release["segment_manifest_url"], os.path.join(folder, "segment-manifest.json"))
+        fetch(release["segments_url"], segments)
+        if digest(segments) != release["segments_sha"]:
+            raise Failure("the segment database fetched by hand has another digest")
+        os.replace(segments, os.path.join(self.product_folder, "segments.qvrdb"))
+        self.run_wine([windows_path(os.path.join(self.product_folder, "Application", "Quorvane.exe"))])
+        launched = self.product_started_at()
+        self.remove(folder)
+        if launched is None:
+            raise Failure("the product did not start")
+        return launched - started
+
+    def install_with_tools(self, release):
+        """The lower bound: curl and sha256sum."""
+        return self.install_by_hand(release, lambda url, path: self.curl(url, path, proxied=True), self.sha256sum)
+
+    def install_with_minimal_wine(self, release):
+        """What Wine itself allows: the minimal WinHTTP and CryptoAPI programs."""
+        download = os.path.join(self.build, "tools", "bench", "bench-download.exe")
+        digest = os.path.join(self.build, "tools", "bench", "bench-digest.exe")
+        return self.install_by_hand(
+            release,
+            lambda url, path: self.run_wine([download, "minimal", url, windows_path(path)], proxied=True),
+            lambda path: self.fields(self.run_wine([digest, "minimal", windows_path(path)])[0])["sha256"])
+
+    def installation(self):
+        print("== 3. whole installation: 256 MiB installer, 128 MiB segment database", flush=True)
+        release = self.prepare_release("install", 256 * MIB, 128 * MIB)
+        setup = os.path.join(self.build, "ui", "QuorvaneSetup.exe")
+        program, tools, minimal, peaks = [], [], [], []
+        try:
+            for _ in range(self.install_runs):
+                seconds, peak = self.install_with_program(release, setup)
+                program.append(seconds)
+                peaks.append(peak)
+                tools.append(self.install_with_tools(release))
+                minimal.append(self.install_with_minimal_wine(release))
+            self.samples["install_seconds"] = {"program": program, "tools": tools, "minimal": minimal}
+            self.samples["install_peak_kib"] = peaks
+            ratio = median(program) / median(tools)
+            self.add(dict(item="3", measure="whole installation to product start (s), QuorvaneSetup.exe vs "
+                                            "curl + sha256sum + installer + product",
+                          program=median(program), baseline=median(tools), unit="s", ratio=ratio, target="<= 1.25",
+                          met=ratio <= 1.25, note="files through the same CONNECT proxy for both"))
+            self.add(dict(item="3w", measure="same, minimal WinHTTP and CryptoAPI programs under Wine vs the tools",
+                          program=median(minimal), baseline=median(tools), unit="s",
+                          ratio=median(minimal) / median(tools), target="(Wine)", met=None,
+                          note=f"QuorvaneSetup.exe / minimal programs = {median(program) / median(minimal):.2f}"))
+            self.repaints(release)
+        finally:
+            self.drop_release(release)
+            self.clean_installation()
+
+    def repaints(self, release):
+        print("== 7. repaints while the installer downloads (marked build)", flush=True)
+        marks = os.path.join(self.data, "install-marks.txt")
+        self.remove(marks)
+        self.install_with_program(release, os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"),
+                                  marks)
+        paints = read_marks(marks)
+        self.remove(marks)
+        downloading = [paint for paint in paints if 20 <= paint["percent"] <= 68]
+        after = [paint for paint in paints if paint["percent"] >= 70]
+        if not downloading or not after:
+            raise Failure("the marked run painted no download")
+        seconds = (after[0]["at"] - downloading[0]["at"]) / 1e6
+        records = after[0]["records"] - downloading[0]["records"]
+        rate = len(downloading) / seconds
+        self.samples["repaints"] = dict(paints=len(downloading), seconds=seconds, records=records)
+        self.add(dict(item="7", measure="repaints per second during the 256 MiB download", program=rate,
+                      baseline=None, unit="/s", ratio=None, target=">= 20", met=rate >= 20,
+                      note=f"{len(downloading)} paints in {seconds:.2f} s while {records} records arrived "
+                           f"({records / seconds:.0f}/s)"))
+
+    def memory(self):
+        print("== 4. peak resident memory of QuorvaneSetup.exe, files of 64 MiB and 1 GiB", flush=True)
+        setup = os.path.join(self.build, "ui", "QuorvaneSetup.exe")
+        peaks = {}
+        for label, size in (("small", 64 * MIB), ("large", GIB)):
+            release = self.prepare_release(label, size, size)
+            try:
+                peaks[label] = self.install_with_program(release, setup)[1] / 1024
+            finally:
+                self.drop_release(release)
+                self.clean_installation()
+        growth = peaks["large"] - peaks["small"]
+        self.samples["memory_peak_mib"] = peaks
+        self.add(dict(item="4", measure="peak resident memory (MiB), 1 GiB files vs 64 MiB files",
+                      program=peaks["large"], baseline=peaks["small"], unit="MiB", ratio=peaks["large"] / peaks["small"],
+                      target="<= 32 MiB, flat", met=peaks["large"] <= 32 and growth <= 2,
+                      note=f"growth {growth:+.1f} MiB"))
+        self.memory_floor()
+
+    def memory_floor(self):
+        """Peak resident memory of the least program that does the same kinds
+        of work under Wine: a window with GDI+ text in the installer's face, a
+        WinHTTP download and a CryptoAPI digest of it."""
+        size = 64 * MIB
+        url = f"https://localhost:{self.ports['https_port']}/x/size={size},seed=12/bench/floor.bin"
+        target = os.path.join(self.data, "floor.bin")
+        window = os.path.join(self.build, "tools", "bench", "bench-window.exe")
+        floor = max(self.run_wine([window, url, windows_path(target)])[1] for _ in range(2)) / 1024
+        self.remove(target)
+        gdi_only = self.run_wine([window])[1] / 1024
+        program = self.samples["memory_peak_mib"]["small"]
+        self.samples["memory_floor_mib"] = dict(window_download_digest=floor, window_only=gdi_only)
+        self.add(dict(item="4w", measure="same, minimal window + GDI+ text + WinHTTP download + CryptoAPI digest",
+                      program=floor, baseline=program, unit="MiB", ratio=floor / program, target="(Wine)", met=None,
+                      note=f"a bare GDI window alone peaks at {gdi_only:.1f} MiB"))
+
+    # --- 5. size --------------------------------------------------------------------
+
+    def size(self):
+        print("== 5. size of the stripped executable", flush=True)
+        setup = os.path.join(self.build, "ui", "QuorvaneSetup.exe")
+        copy = os.path.join(self.data, "QuorvaneSetup-stripped.exe")
+        shutil.copyfile(setup, copy)
+        subprocess.run(["x86_64-w64-mingw32-strip", copy], check=True)
+        stripped = os.path.getsize(copy)
+        self.remove(copy)
+        built = os.path.getsize(setup)
+        self.add(dict(item="5", measure="QuorvaneSetup.exe, stripped, resources included (bytes)", program=stripped,
+                      baseline=None, unit="B", ratio=stripped / MIB, target="<= 1.25 MiB (stretch 1 MiB)",
+                      met=stripped <= 1.25 * MIB,
+                      note=f"{stripped / MIB:.3f} MiB; the build's own file is {built} bytes"))
+
+    # --- 6. start-up ------------------------------------------------------------------
+
+    def first_paint(self, arguments, proxied, kill):
+        marks = os.path.join(self.data, "startup-marks.txt")
+        self.remove(marks)
+        started = time.time()
+        process = self.start_wine(arguments, proxied, {"QV_BENCH_MARKS": windows_path(marks)})
+        deadline = time.monotonic() + 60
+        paints = []
+        while not paints and time.monotonic() < deadline:
+            time.sleep(0.005)
+            paints = read_marks(marks) if os.path.exists(marks) else []
+        if kill:
+            process.send_signal(signal.SIGKILL)
+        if self.reap(process, block=True) is None or not paints:
+            raise Failure(f"{os.path.basename(arguments[0])} did not paint")
+        self.remove(marks)
+        return paints[0]["at"] / 1e6 - started, (paints[0]["at"] - paints[0]["created"]) / 1e6
+
+    def startup(self):
+        print("== 6. start-up to the first complete paint", flush=True)
+        # A run that waits for its manifest, so the worker starts as it would.
+        slow = "/manifest=https://update.quorvane.com/x/delay=20000/bench/startup/quorvane-manifest.json"
+        programs = {
+            "program": ([os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"), slow], True),
+            "minimal": ([os.path.join(self.build, "tools", "bench", "bench-window.exe")], False),
+        }
+        times = {mode: [] for mode in programs}
+        inside = {mode: [] for mode in programs}
+        for run in range(self.startup_runs + 1):
+            for mode, (arguments, kill) in programs.items():
+                outside, since_created = self.first_paint(arguments, proxied=True, kill=kill)
+                if run > 0:  # the first start warms the caches
+                    times[mode].append(outside)
+                    inside[mode].append(since_created)
+        self.samples["startup_seconds"] = times
+        self.samples["startup_since_process_created"] = inside
+        program, minimal = median(times["program"]), median(times["minimal"])
+        self.add(dict(item="6", measure="start-up to first complete paint (ms), QuorvaneSetup vs minimal window",
+                      program=program * 1000, baseline=minimal * 1000, unit="ms", ratio=program / minimal,
+                      target="< 300 ms", met=program < 0.3,
+                      note=f"from the Windows process's creation: {median(inside['program']) * 1000:.0f} ms vs "
+                           f"{median(inside['minimal']) * 1000:.0f} ms"))
+
+    # --- report -------------------------------------------------------------------------
+
+    def report(self, command):
+        load = " / ".join(f"{value:.1f}" for value in (self.load_at_start, os.getloadavg()[0]))
+        lines = [f"Measured with `{command}` on {time.strftime('%Y-%m-%d %H:%M')}, "
+                 f"{os.cpu_count()} cores, load average {load} (start / end), medians of {self.runs} runs "
+                 f"(installation {self.install_runs}, start-up {self.startup_runs}). Ratios are program / baseline; "
+                 f"rows marked (Wine) show what a minimal program gets under Wine.", "",
+                 "| # | measure | program | baseline | ratio | target | met | note |",
+                 "|---|---|---|---|---|---|---|---|"]
+        for row in self.rows:
+            met = {True: "yes", False: "**no**", None: ""}[row["met"]]
+            ratio = "" if row["ratio"] is None else f"{row['ratio']:.2f}"
+            lines.append(f"| {row['item']} | {row['measure']} | {format_value(row['program'], row['unit'])} | "
+                         f"{format_value(row['baseline'], row['unit'])} | {ratio} | {row['target']} | {met} | "
+                         f"{row['note']} |")
+        table = "\n".join(lines) + "\n"
+        with open(os.path.join(self.work, "results.md"), "w") as stream:
+            stream.write(table)
+        with open(os.path.join(self.work, "results.json"), "w") as stream:
+            json.dump({"command": command, "load_average": [self.load_at_start, os.getloadavg()[0]],
+                       "rows": self.rows, "samples": self.samples}, stream, indent=2)
+        print()
+        print(table)
+        print(f"written to {self.work}/results.md and results.json")
+
+
+def format_value(value, unit):
+    if value is None:
+        return ""
+    if unit == "B":
+        return f"{value:,.0f} B"
+    if unit in ("ms", "/s"):
+        return f"{value:.0f} {unit}"
+    return f"{value:.2f} {unit}" if unit == "s" else f"{value:.1f} {unit}"
+
+
+def read_marks(path):
+    paints = []
+    with open(path) as stream:
+        for line in stream:
+            parts = line.split()
+            if len(parts) == 5 and parts[0] == "paint":
+                paints.append(dict(at=int(parts[1]), created=int(parts[2]), percent=int(parts[3]),
+                                   records=int(parts[4])))
+    return paints
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--repo", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--install-runs", type=int, default=3)
+    parser.add_argument("--startup-runs", type=int, default=10)
+    parser.add_argument("--only", default="download,digest,installation,memory,size,startup")
+    parser.add_argument("--command", default="bash tools/bench.sh")
+    arguments = parser.parse_args()
+    bench = Bench(arguments.repo, arguments.build, arguments.runs, arguments.install_runs, arguments.startup_runs)
+    chosen = arguments.only.split(",")
+    try:
+        for name in ("size", "download", "digest", "installation", "memory", "startup"):
+            if name in chosen:
+                getattr(bench, name)()
+    except Failure as failure:
+        print(f"benchmark failed: {failure}", file=sys.stderr)
+        return 1
+    finally:
+        bench.remove(bench.data)
+        bench.clean_installation()
+    bench.report(arguments.command)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
