@@ -44,11 +44,19 @@ wchar_t FoldAsciiCase(wchar_t character) {
     return character >= L'A' && character <= L'Z' ? static_cast<wchar_t>(character - L'A' + L'a') : character;
 }
 
+// A character's place in UTF-16 code unit order. Where wchar_t holds whole code
+// points, those beyond U+FFFF (a surrogate pair in UTF-16) must still sort below
+// U+E000 to U+FFFF; with 16-bit units this keeps the order of the units.
+std::uint32_t Utf16Order(wchar_t character) {
+    const auto value = static_cast<std::uint32_t>(character);
+    return value >= 0xE000 && value <= 0xFFFF ? value + 0x110000 : value;
+}
+
 int CompareTextIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t index = 0; index < common; ++index) {
-        const wchar_t left = FoldAsciiCase(a[index]);
-        const wchar_t right = FoldAsciiCase(b[index]);
+        const std::uint32_t left = Utf16Order(FoldAsciiCase(a[index]));
+        const std::uint32_t right = Utf16Order(FoldAsciiCase(b[index]));
         if (left != right) return left < right ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;

@@ -44,4 +44,19 @@ ParsedUrl ParseDownloadUrl(const std::wstring& address) {
     return url;
 }
 
+std::vector<std::wstring> BuildDownloadCandidates(const std::wstring& address) {
+    std::vector<std::wstring> candidates;
+    if (address.empty()) return candidates;
+    AppendUnique(candidates, address);
+    ParsedUrl url;
+    try {
+        url = ParseDownloadUrl(address);
+    } catch (const std::runtime_error&) {
+        // The same failure is raised again when a request is opened for the address.
+        return candidates;
+    }
+    for (const std::wstring& fallback : FallbackAddresses(url)) AppendUnique(candidates, fallback);
+    return candidates;
+}
+
 }  // namespace quorvane

@@ -2,7 +2,6 @@
 #include <cwctype>
 #include <iterator>
 #include <optional>
-#include <stdexcept>
 
 #include "files/product_constants.h"
 #include "net/download_url.h"
@@ -56,21 +55,6 @@ std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url) {
 
 void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text) {
     if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
-}
-
-std::vector<std::wstring> BuildDownloadCandidates(const std::wstring& address) {
-    std::vector<std::wstring> candidates;
-    if (address.empty()) return candidates;
-    AppendUnique(candidates, address);
-    ParsedUrl url;
-    try {
-        url = ParseDownloadUrl(address);
-    } catch (const std::runtime_error&) {
-        // The same failure is raised again when a request is opened for the address.
-        return candidates;
-    }
-    for (const std::wstring& fallback : FallbackAddresses(url)) AppendUnique(candidates, fallback);
-    return candidates;
 }
 
 }  // namespace quorvane

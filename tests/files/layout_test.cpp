@@ -44,18 +44,6 @@ TEST(LocalLayout, EnvironmentVariableReadsWholeValueOrEmpty) {
     EXPECT_EQ(ReadEnvironmentVariable(L"QV_TEST_VALUE_THAT_IS_NOT_SET"), L"");
 }
 
-TEST(LocalLayout, InstallerFileNameReplacesOnlyFourCharacters) {
-    EXPECT_EQ(InstallerFileName(L"1.2.3+45"), L"QuorvaneSetup_1.2.3_45.exe");
-    EXPECT_EQ(InstallerFileName(L"2024/01:beta"), L"QuorvaneSetup_2024_01_beta.exe");
-    EXPECT_EQ(InstallerFileName(L"a\\b"), L"QuorvaneSetup_a_b.exe");
-    EXPECT_EQ(InstallerFileName(L"3*x 版"), L"QuorvaneSetup_3*x 版.exe");
-}
-
-TEST(LocalLayout, JoinAddsOneSeparatorOnly) {
-    EXPECT_EQ(JoinPath(L"C:\\Temp\\", L"x"), L"C:\\Temp\\x");
-    EXPECT_EQ(JoinPath(L"C:\\Temp", L"x"), L"C:\\Temp\\x");
-}
-
 TEST(LocalLayout, WorkFolderIsCreatedAndLogLiesBesideIt) {
     const Sandbox sandbox;
     const std::wstring package = InstallerPackagePath(L"1.0+2");

@@ -9,24 +9,6 @@
 namespace quorvane {
 namespace {
 
-TEST(TextConversion, EmptyStaysEmptyBothWays) {
-    EXPECT_EQ(Utf8ToWide(""), L"");
-    EXPECT_EQ(WideToUtf8(L""), "");
-}
-
-TEST(TextConversion, RoundTripsChineseAndStopsAtZero) {
-    const std::string chinese = "澜岫 安装";
-    EXPECT_EQ(Utf8ToWide(chinese), L"澜岫 安装");
-    EXPECT_EQ(WideToUtf8(L"澜岫 安装"), chinese);
-    EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), L"ab");
-    EXPECT_EQ(WideToUtf8(std::wstring(L"ab\0cd", 5)), "ab");
-    EXPECT_EQ(Utf8ToWide(std::string("\0x", 2)), L"");
-}
-
-TEST(TextConversion, IllFormedUtf8BecomesReplacementCharacter) {
-    EXPECT_EQ(Utf8ToWide("a\x80" "b"), L"a\xFFFD" L"b");
-}
-
 TEST(ErrorText, CodeWithSystemDescriptionKeepsTrailingLineBreak) {
     SetLastError(ERROR_ACCESS_DENIED);
     const std::wstring text = ErrorTextWithCode(L"无法打开文件");
@@ -49,11 +31,6 @@ TEST(ErrorText, ThrowCarriesUtf8MessageOfTheCallersCode) {
     } catch (const std::runtime_error& failure) {
         EXPECT_EQ(std::string(failure.what()), "无法取得临时目录（错误码 712743965）");
     }
-}
-
-TEST(JsonEscapeTest, EscapesTheFiveCharactersAndNothingElse) {
-    EXPECT_EQ(JsonEscape("\t\n\r\"\\"), "\\t\\n\\r\\\"\\\\");
-    EXPECT_EQ(JsonEscape("\x01/ü号段"), "\x01/ü号段");
 }
 
 }  // namespace

@@ -6,21 +6,16 @@
 #include <vector>
 
 #include "files/text.h"
+#include "tests/net/candidate_lists.h"
 
 namespace quorvane {
 namespace {
 
-using Candidates = std::vector<std::wstring>;
-
-const std::wstring T1 = TrustedDomains().at(0);
-const std::wstring T2 = TrustedDomains().at(1);
-const std::wstring T3 = TrustedDomains().at(2);
-
-std::string Show(const Candidates& list) {
-    std::string text;
-    for (const std::wstring& item : list) text += "\n  " + WideToUtf8(item);
-    return text.empty() ? "\n  (empty)" : text;
-}
+using testing::Candidates;
+using testing::Show;
+using testing::T1;
+using testing::T2;
+using testing::T3;
 
 std::string FailureOf(const std::wstring& address) {
     try {
@@ -71,15 +66,6 @@ TEST(BuildDownloadCandidatesTest, FollowsTheCandidateTable) {
         EXPECT_EQ(actual, row.expected) << "address \"" << WideToUtf8(row.address) << "\" gave" << Show(actual)
                                         << "\nexpected" << Show(row.expected);
     }
-}
-
-TEST(AppendUniqueTest, KeepsTheFirstOfEqualStringsAndCountsCase) {
-    Candidates list;
-    AppendUnique(list, L"https://a/x");
-    AppendUnique(list, L"https://b/x");
-    AppendUnique(list, L"https://a/x");
-    AppendUnique(list, L"https://A/x");
-    EXPECT_EQ(list, (Candidates{L"https://a/x", L"https://b/x", L"https://A/x"}));
 }
 
 TEST(ParseDownloadUrlTest, SplitsHostPathAndPort) {
