@@ -62,6 +62,10 @@ std::string LowerCaseHex(std::string hex) {
     return hex;
 }
 
+// Utf8ToWide reads up to the first zero byte, so a value that begins with one
+// would become an empty text after it had been checked.
+bool HasNoText(const std::string& utf8) { return utf8.empty() || utf8.front() == '\0'; }
+
 [[noreturn]] void Fail(const char* message) { throw std::runtime_error(message); }
 
 }  // namespace
@@ -115,9 +119,9 @@ InstallerManifest ParseInstallerManifest(const std::string& body) {
     if (installer_offset == kNotFound) Fail(kMissingFullInstaller);
 
     std::string version;
-    if (!ReadStringField(body, 0, "version", version) || version.empty()) Fail(kMissingVersion);
+    if (!ReadStringField(body, 0, "version", version) || HasNoText(version)) Fail(kMissingVersion);
     std::string url;
-    if (!ReadStringField(body, installer_offset, "url", url) || url.empty()) Fail(kMissingInstallerUrl);
+    if (!ReadStringField(body, installer_offset, "url", url) || HasNoText(url)) Fail(kMissingInstallerUrl);
     std::string sha256;
     if (!ReadStringField(body, installer_offset, "sha256", sha256) || !IsSha256Hex(sha256)) {
         Fail(kInvalidInstallerSha256);
@@ -135,9 +139,9 @@ InstallerManifest ParseInstallerManifest(const std::string& body) {
 
 SegmentManifest ParseSegmentManifest(const std::string& body) {
     std::string version;
-    if (!ReadStringField(body, 0, "version", version) || version.empty()) Fail(kMissingSegmentVersion);
+    if (!ReadStringField(body, 0, "version", version) || HasNoText(version)) Fail(kMissingSegmentVersion);
     std::string url;
-    if (!ReadStringField(body, 0, "url", url) || url.empty()) Fail(kMissingSegmentUrl);
+    if (!ReadStringField(body, 0, "url", url) || HasNoText(url)) Fail(kMissingSegmentUrl);
     std::string format;
     if (!ReadStringField(body, 0, "format", format) || format != kSegmentManifestFormat) {
         Fail(kUnsupportedSegmentFormat);

@@ -10,6 +10,7 @@ required_packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei
   python3 openssl
+  clang libclang-rt-14-dev
 )
 
 say() { printf '== %s\n' "$*"; }
