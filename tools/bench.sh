@@ -7,7 +7,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-required_packages+=(curl coreutils)
+required_packages+=(curl coreutils time)
 bench_targets=(QuorvaneSetup QuorvaneStandinProduct trust-test-ca
                bench-download bench-digest bench-window bench-installer QuorvaneSetupMarked)
 

@@ -3,6 +3,9 @@
 //                                             thread that takes its records
 //   bench-download minimal URL DESTINATION   the least a WinHTTP program does
 //                                             (minimal_work.h)
+//   bench-download posting URL DESTINATION   the same, posting one record per
+//                                             read with PostProgress, as every
+//                                             download of the installer must
 // Prints "seconds=S bytes=N records=R" for the transfer alone (Wine's start-up
 // is not counted) and exits with 0, or prints the failure and exits with 1.
 
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -90,11 +94,19 @@ int RunProgram(const std::wstring& url, const std::wstring& destination) {
     return 0;
 }
 
-int RunMinimal(const std::wstring& url, const std::wstring& destination) {
+int RunMinimal(const std::wstring& url, const std::wstring& destination, bool posting) {
+    RecordReceiver receiver;
+    quorvane::main_window = receiver.window();
+    const std::function<void(std::uint64_t)> post_record = [](std::uint64_t) {
+        quorvane::PostProgress(42, L"正在下载安装包 bench", quorvane::RunState::Running);
+    };
     const LARGE_INTEGER start = quorvane::bench::Now();
-    const std::uint64_t bytes = quorvane::bench::MinimalDownload(url, destination);
-    std::printf("seconds=%.6f bytes=%llu records=0\n", quorvane::bench::SecondsSince(start),
-                static_cast<unsigned long long>(bytes));
+    const std::uint64_t bytes =
+        quorvane::bench::MinimalDownload(url, destination, posting ? post_record : nullptr);
+    const double seconds = quorvane::bench::SecondsSince(start);
+    Sleep(200);
+    std::printf("seconds=%.6f bytes=%llu records=%llu\n", seconds, static_cast<unsigned long long>(bytes),
+                static_cast<unsigned long long>(receiver.records()));
     return 0;
 }
 
@@ -102,12 +114,13 @@ int RunMinimal(const std::wstring& url, const std::wstring& destination) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: bench-download program|minimal URL DESTINATION\n");
+        std::fprintf(stderr, "usage: bench-download program|minimal|posting URL DESTINATION\n");
         return 2;
     }
     const std::wstring mode = argv[1];
     try {
-        return mode == L"minimal" ? RunMinimal(argv[2], argv[3]) : RunProgram(argv[2], argv[3]);
+        if (mode == L"program") return RunProgram(argv[2], argv[3]);
+        return RunMinimal(argv[2], argv[3], mode == L"posting");
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "download failed: %s\n", failure.what());
         return 1;

@@ -43,7 +43,8 @@ LARGE_INTEGER Now() {
     return now;
 }
 
-std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& destination) {
+std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& destination,
+                              const std::function<void(std::uint64_t)>& after_read) {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     wchar_t host[256] = {};
@@ -82,6 +83,7 @@ std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& desti
         DWORD written = 0;
         if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr)) Fail("WriteFile");
         bytes += read;
+        if (after_read) after_read(bytes);
     }
 }
 

@@ -6,13 +6,16 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quorvane::bench {
 
-// One GET through the default proxy, 256 KiB reads, WriteFile. Returns the
+// One GET through the default proxy, 256 KiB reads, WriteFile; after_read,
+// when given, is called with the running total after every read. Returns the
 // bytes written.
-std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& destination);
+std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& destination,
+                              const std::function<void(std::uint64_t)>& after_read = nullptr);
 
 // SHA-256 with 1 MiB ReadFile calls into CryptHashData, as lower-case hex.
 std::string MinimalSha256(const std::wstring& path);
