@@ -387,6 +387,10 @@ async def send_body(writer, scenario, body, framing):
     while total is None or offset < total:
         if total is None and time.monotonic() > deadline:
             break
+        # A client that has gone must end the body at once: writes to the
+        # closed transport neither fail nor wait, so the loop would spin.
+        if connection_gone(writer):
+            break
         if stall_ms and not stalled and offset >= stall_at:
             stalled = True
             await writer.drain()
@@ -419,6 +423,15 @@ async def send_body(writer, scenario, body, framing):
         writer.write(b"0\r\n\r\n")
     await writer.drain()
     return True
+
+
+def connection_gone(writer):
+    """True once the peer's connection is closed, also below a TLS layer,
+    whose own transport is not told when the socket under it fails."""
+    if writer.is_closing():
+        return True
+    raw = getattr(getattr(writer.transport, "_ssl_protocol", None), "_transport", None)
+    return raw is not None and raw.is_closing()
 
 
 async def serve_scenario(writer, state, method, target, headers, tls):
