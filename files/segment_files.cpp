@@ -93,6 +93,10 @@ void WriteLocalSegmentManifest(const SegmentManifest& remote) {
         std::ofstream file(fs::path(temporary), std::ios::binary | std::ios::trunc);
         if (!file.is_open()) throw std::runtime_error("无法写入本地号段版本文件");
         file.write(record.data(), static_cast<std::streamsize>(record.size()));
+        // Flushed before the check: a full disk shows only when the bytes
+        // leave the stream's buffer, and an unchecked close would let an
+        // empty record replace the old one.
+        file.flush();
         if (!file) throw std::runtime_error("保存本地号段版本文件失败");
     }
     if (!MoveFileExW(temporary.c_str(), LocalSegmentManifestPath().c_str(), kReplaceFlags)) {
