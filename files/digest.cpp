@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "files/held_file.h"
 #include "files/text.h"
 
 namespace quorvane {
@@ -15,6 +16,7 @@ namespace {
 
 constexpr std::size_t kReadBufferSize = 1048576;
 constexpr DWORD kDigestSize = 32;
+constexpr const char* kCannotReadFile = "无法读取安装包进行校验";
 
 // The provider and its SHA-256 hash object. Both are released, hash first, on
 // every path, and on a failure before its message is built.
@@ -82,7 +84,7 @@ std::string Sha256OfFile(const std::wstring& path) {
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
     if (!file.is_open()) {
         hash.Release();
-        throw std::runtime_error("无法读取安装包进行校验");
+        throw std::runtime_error(kCannotReadFile);
     }
     std::vector<char> buffer(kReadBufferSize, '\0');
     // The short read at the end of the file, or a read error, sets the fail
@@ -92,6 +94,21 @@ std::string Sha256OfFile(const std::wstring& path) {
         file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         const std::streamsize count = file.gcount();
         if (count > 0) hash.Add(buffer.data(), static_cast<std::size_t>(count));
+    }
+    return hash.FinishAsHex();
+}
+
+std::string Sha256OfFile(const HeldFile& file) {
+    Sha256Hash hash;
+    if (!file.is_open()) {
+        hash.Release();
+        throw std::runtime_error(kCannotReadFile);
+    }
+    std::vector<char> buffer(kReadBufferSize, '\0');
+    // As above, a read error ends the digest early and the comparison fails.
+    DWORD count = 0;
+    while (ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) && count > 0) {
+        hash.Add(buffer.data(), count);
     }
     return hash.FinishAsHex();
 }

@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "files/digest.h"
+#include "files/held_file.h"
 #include "files/layout.h"
 #include "files/manifest.h"
 #include "files/text.h"
@@ -33,17 +35,27 @@ private:
     HANDLE handle_;
 };
 
-bool IsIntactInstaller(const std::wstring& path, const InstallerManifest& manifest) {
+// The installer is held from its digest until its process has ended (see
+// HeldFile): otherwise another process could put other bytes in its place in
+// the temporary folder after they were verified and have them run instead,
+// or have the running installer read them when it unpacks its own file.
+
+// The installer at path, held, when it is the one the manifest names; a file
+// that is not open otherwise.
+HeldFile HoldIfIntact(const std::wstring& path, const InstallerManifest& manifest) {
     std::error_code error;
     const std::filesystem::path file(path);
-    if (!std::filesystem::is_regular_file(file, error)) return false;
+    if (!std::filesystem::is_regular_file(file, error)) return {};
     const std::uintmax_t size = std::filesystem::file_size(file, error);
-    if (error || size != manifest.size) return false;
-    return Sha256OfFile(path) == manifest.sha256;
+    if (error || size != manifest.size) return {};
+    HeldFile held(path);
+    if (Sha256OfFile(held) != manifest.sha256) return {};
+    return held;
 }
 
-void DownloadInstaller(const InstallerManifest& manifest, const std::wstring& installer_path) {
+HeldFile DownloadInstaller(const InstallerManifest& manifest, const std::wstring& installer_path) {
     PostProgress(20, kDownloadingPackage + manifest.version, RunState::Running);
+    HeldFile verified;
     DownloadFromCandidates(
         BuildDownloadCandidates(manifest.url), installer_path, 20, kTryingOtherPackageAddress, kPackageDownloadFailed,
         [&](const std::wstring& candidate) {
@@ -55,8 +67,12 @@ void DownloadInstaller(const InstallerManifest& manifest, const std::wstring& in
             if (std::filesystem::file_size(std::filesystem::path(installer_path), error) != manifest.size || error) {
                 throw std::runtime_error(kPackageSizeMismatch);
             }
-            if (Sha256OfFile(installer_path) != manifest.sha256) throw std::runtime_error(kPackageDigestMismatch);
+            // Released on a failure before the loop deletes the file.
+            HeldFile held(installer_path);
+            if (Sha256OfFile(held) != manifest.sha256) throw std::runtime_error(kPackageDigestMismatch);
+            verified = std::move(held);
         });
+    return verified;
 }
 
 std::wstring InstallerParameters(const std::wstring& log_path) {
@@ -67,7 +83,7 @@ std::wstring InstallerParameters(const std::wstring& log_path) {
 
 // Runs the installer hidden and waits for it without looking at the cancel
 // flag: an installer is never interrupted half-way.
-DWORD RunInstallerSilently(const std::wstring& installer_path, const std::wstring& log_path) {
+DWORD RunInstallerSilently(const std::wstring& installer_path, HeldFile held, const std::wstring& log_path) {
     const std::wstring parameters = InstallerParameters(log_path);
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
@@ -84,6 +100,7 @@ DWORD RunInstallerSilently(const std::wstring& installer_path, const std::wstrin
     DWORD exit_code = 0;
     GetExitCodeProcess(process.get(), &exit_code);
     run_flags.installer_running.Exchange(false);
+    held.Close();
     return exit_code;
 }
 
@@ -95,16 +112,17 @@ void RunPackageStage(const std::wstring& manifest_address, std::wstring& install
     PostProgress(15, kFoundNewestVersion + manifest.version, RunState::Running);
 
     installer_path = InstallerPackagePath(manifest.version);
-    if (IsIntactInstaller(installer_path, manifest)) {
+    HeldFile installer = HoldIfIntact(installer_path, manifest);
+    if (installer.is_open()) {
         PostProgress(68, kPackageAlreadyDownloaded + manifest.version, RunState::Running);
         PostProgress(70, kPackageVerified, RunState::Running);
     } else {
-        DownloadInstaller(manifest, installer_path);
+        installer = DownloadInstaller(manifest, installer_path);
     }
 
     PostProgress(76, kInstallingProgram + manifest.version, RunState::Running);
     const std::wstring log_path = InstallLogPath();
-    const DWORD exit_code = RunInstallerSilently(installer_path, log_path);
+    const DWORD exit_code = RunInstallerSilently(installer_path, std::move(installer), log_path);
     if (exit_code != 0) {
         std::string message = kInstallerExitCode + std::to_string(exit_code);
         if (!log_path.empty()) message += kInstallerLogSeparator + WideToUtf8(log_path);
