@@ -21,19 +21,7 @@
 namespace quorvane {
 namespace {
 
-class ProcessHandle {
-public:
-    explicit ProcessHandle(HANDLE handle) noexcept : handle_(handle) {}
-    ~ProcessHandle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
-    }
-    ProcessHandle(const ProcessHandle&) = delete;
-    ProcessHandle& operator=(const ProcessHandle&) = delete;
-    HANDLE get() const noexcept { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using ProcessHandle = UniqueHandle<HANDLE, file_release::Close>;
 
 // The installer is held from its digest until its process has ended (see
 // HeldFile): otherwise another process could put other bytes in its place in

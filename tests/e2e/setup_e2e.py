@@ -88,8 +88,8 @@ class Setup:
         return path
 
     def pixels(self, path, points):
-        spec = "".join(f"%[hex:p{{{x},{y}}}] " for x, y in points)
-        out = subprocess.run(["convert", path, "-format", spec, "info:"], capture_output=True, text=True, check=True)
+        format_text = "".join(f"%[hex:p{{{x},{y}}}] " for x, y in points)
+        out = subprocess.run(["convert", path, "-format", format_text, "info:"], capture_output=True, text=True, check=True)
         return [value[:6].upper() for value in out.stdout.split()]
 
     def wait_for(self, label, expected, timeout=60):
