@@ -71,14 +71,6 @@ def write_segment_database(path, size, seed):
             left -= len(piece)
 
 
-def sha256_of(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as stream:
-        for chunk in iter(lambda: stream.read(1 << 20), b""):
-            digest.update(chunk)
-    return digest.hexdigest()
-
-
 def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_code=0, run_ms=0,
             installer_padding=0, rate=0, segment_size=1 << 20, broken=False):
     control = Control(endpoints(build_dir)["control_port"])
