@@ -1,5 +1,6 @@
 #include "ui/paint.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "ui/bench_marks.h"
@@ -59,32 +60,14 @@ UniqueIcon LoadWindowIcon(int dpi) {
     return UniqueIcon(shared != nullptr ? CopyIcon(shared) : nullptr);
 }
 
-HFONT FontFor(const PaintResources& resources, FontRole role) {
-    switch (role) {
-        case FontRole::Title: return resources.title_font.get();
-        case FontRole::Headline: return resources.headline_font.get();
-        case FontRole::Body: return resources.body_font.get();
-        case FontRole::Button: return resources.button_font.get();
-    }
-    return nullptr;
-}
 
-void DrawTextWithGdiplus(HDC dc, const wchar_t* text, const RECT& rect, const LOGFONTW& logfont, COLORREF colour,
-                         UINT format) {
-    UniqueGpGraphics graphics;
-    if (gdip::GdipCreateFromHDC(dc, graphics.put()) != Gdiplus::Ok) return;
-    gdip::GdipSetTextRenderingHint(graphics.get(), Gdiplus::TextRenderingHintAntiAliasGridFit);
-    UniqueGpFont font;
-    if (gdip::GdipCreateFontFromLogfontW(dc, &logfont, font.put()) != Gdiplus::Ok) return;
-    Gdiplus::GpSolidFill* fill = nullptr;
-    if (gdip::GdipCreateSolidFill(ToArgb(colour), &fill) != Gdiplus::Ok) return;
-    const UniqueGpBrush brush(fill);
-
+// The generic default format with the DrawTextW flags the painting uses translated.
+UniqueGpStringFormat StringFormatFor(UINT format) {
     Gdiplus::GpStringFormat* generic = nullptr;
     UniqueGpStringFormat string_format;
     if (gdip::GdipStringFormatGetGenericDefault(&generic) != Gdiplus::Ok ||
         gdip::GdipCloneStringFormat(generic, string_format.put()) != Gdiplus::Ok) {
-        return;
+        return {};
     }
     if ((format & DT_SINGLELINE) != 0) gdip::GdipSetStringFormatFlags(string_format.get(), Gdiplus::StringFormatFlagsNoWrap);
     gdip::GdipSetStringFormatLineAlign(string_format.get(), (format & DT_VCENTER) != 0 ? Gdiplus::StringAlignmentCenter
@@ -99,10 +82,43 @@ void DrawTextWithGdiplus(HDC dc, const wchar_t* text, const RECT& rect, const LO
     if ((format & DT_END_ELLIPSIS) != 0) {
         gdip::GdipSetStringFormatTrimming(string_format.get(), Gdiplus::StringTrimmingEllipsisCharacter);
     }
+    return string_format;
+}
+
+// Graphics, font and format for drawing or measuring a text with GDI+; empty
+// members where GDI+ failed.
+struct GdiplusText {
+    UniqueGpGraphics graphics;
+    UniqueGpFont font;
+    UniqueGpStringFormat format;
+
+    GdiplusText(HDC dc, const LOGFONTW& logfont, UINT text_format) {
+        if (gdip::GdipCreateFromHDC(dc, graphics.put()) != Gdiplus::Ok) return;
+        gdip::GdipSetTextRenderingHint(graphics.get(), Gdiplus::TextRenderingHintAntiAliasGridFit);
+        if (gdip::GdipCreateFontFromLogfontW(dc, &logfont, font.put()) != Gdiplus::Ok) return;
+        format = StringFormatFor(text_format);
+    }
+    bool ready() const { return graphics && font && format; }
+};
+
+void DrawTextWithGdiplus(HDC dc, const wchar_t* text, const RECT& rect, const LOGFONTW& logfont, COLORREF colour,
+                         UINT format) {
+    const GdiplusText gdiplus(dc, logfont, format);
+    if (!gdiplus.ready()) return;
+    Gdiplus::GpSolidFill* fill = nullptr;
+    if (gdip::GdipCreateSolidFill(ToArgb(colour), &fill) != Gdiplus::Ok) return;
+    const UniqueGpBrush brush(fill);
     const Gdiplus::RectF layout(static_cast<Gdiplus::REAL>(rect.left), static_cast<Gdiplus::REAL>(rect.top),
                                 static_cast<Gdiplus::REAL>(rect.right - rect.left),
                                 static_cast<Gdiplus::REAL>(rect.bottom - rect.top));
-    gdip::GdipDrawString(graphics.get(), text, -1, font.get(), &layout, string_format.get(), brush.get());
+    gdip::GdipDrawString(gdiplus.graphics.get(), text, -1, gdiplus.font.get(), &layout, gdiplus.format.get(),
+                         brush.get());
+}
+
+// Whether DrawTextInRect takes the GDI+ path for this font; fills logfont when it does.
+bool UsesGdiplus(HFONT font, bool gdiplus_wanted, LOGFONTW& logfont) {
+    return gdiplus_wanted && gdiplus_token != 0 && font != nullptr &&
+           GetObjectW(font, sizeof logfont, &logfont) == sizeof logfont;
 }
 
 void DrawImage(HDC dc, const DrawOperation& operation, const PaintResources& resources) {
@@ -156,6 +172,16 @@ void Execute(HDC dc, const DrawOperation& operation, const PaintResources& resou
 
 }  // namespace
 
+HFONT FontFor(const PaintResources& resources, FontRole role) {
+    switch (role) {
+        case FontRole::Title: return resources.title_font.get();
+        case FontRole::Headline: return resources.headline_font.get();
+        case FontRole::Body: return resources.body_font.get();
+        case FontRole::Button: return resources.button_font.get();
+    }
+    return nullptr;
+}
+
 UniqueFont CreateUiFont(int dpi, int points, int weight, const wchar_t* face) {
     const int height = MulDiv(points, dpi, 72);
     return UniqueFont(CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -203,8 +229,7 @@ void FrameRoundRect(HDC dc, const RECT& rect, int corner, COLORREF colour) {
 void DrawTextInRect(HDC dc, const wchar_t* text, const RECT& rect, HFONT font, COLORREF colour, UINT format,
                     bool gdiplus_wanted) {
     LOGFONTW logfont{};
-    if (gdiplus_wanted && gdiplus_token != 0 && font != nullptr &&
-        GetObjectW(font, sizeof logfont, &logfont) == sizeof logfont) {
+    if (UsesGdiplus(font, gdiplus_wanted, logfont)) {
         DrawTextWithGdiplus(dc, text, rect, logfont, colour, format);
         return;
     }
@@ -214,6 +239,25 @@ void DrawTextInRect(HDC dc, const wchar_t* text, const RECT& rect, HFONT font, C
     const SelectGuard select_font(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetCurrentObject(dc, OBJ_FONT));
     RECT area = rect;
     DrawTextW(dc, text, -1, &area, format);
+}
+
+SIZE MeasureTextInRect(HDC dc, const wchar_t* text, HFONT font, UINT format, bool gdiplus_wanted) {
+    LOGFONTW logfont{};
+    if (UsesGdiplus(font, gdiplus_wanted, logfont)) {
+        const GdiplusText gdiplus(dc, logfont, format);
+        const Gdiplus::RectF unbounded(0, 0, 100000, 100000);
+        Gdiplus::RectF bounds{};
+        if (!gdiplus.ready() || gdip::GdipMeasureString(gdiplus.graphics.get(), text, -1, gdiplus.font.get(),
+                                                         &unbounded, gdiplus.format.get(), &bounds, nullptr,
+                                                         nullptr) != Gdiplus::Ok) {
+            return SIZE{0, 0};
+        }
+        return SIZE{static_cast<LONG>(std::ceil(bounds.Width)), static_cast<LONG>(std::ceil(bounds.Height))};
+    }
+    const SelectGuard select_font(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetCurrentObject(dc, OBJ_FONT));
+    RECT area{0, 0, 0, 0};
+    DrawTextW(dc, text, -1, &area, format | DT_CALCRECT);
+    return SIZE{area.right - area.left, area.bottom - area.top};
 }
 
 void ExecutePaintList(HDC dc, const std::vector<DrawOperation>& operations, const PaintResources& resources) {

@@ -33,6 +33,12 @@ void FrameRoundRect(HDC dc, const RECT& rect, int corner, COLORREF colour);
 void DrawTextInRect(HDC dc, const wchar_t* text, const RECT& rect, HFONT font, COLORREF colour, UINT format,
                     bool gdiplus_wanted);
 
+// What DrawTextInRect needs of its rectangle to show the text whole, with
+// the same font, format and path.
+SIZE MeasureTextInRect(HDC dc, const wchar_t* text, HFONT font, UINT format, bool gdiplus_wanted);
+// The font a drawing operation's role names.
+HFONT FontFor(const PaintResources& resources, FontRole role);
+
 void ExecutePaintList(HDC dc, const std::vector<DrawOperation>& operations, const PaintResources& resources);
 // One full paint: the whole client area off-screen, then one copy to the window.
 void PaintWindow(HWND window, const PaintResources& resources, const WindowModel& model);

@@ -152,7 +152,7 @@ def expect_unchanged(driver, point, probes, what):
 
 
 def driver_screens(exe, dpi, screens, client_units):
-    """Runs the driven screens; returns the client size (the 96-DPI size where none is given)."""
+    """Runs the driven screens at one DPI; returns the client size in pixels."""
     driver = Driver(exe)
     try:
         client_units = client_units or (driver.width, driver.height)
@@ -161,6 +161,11 @@ def driver_screens(exe, dpi, screens, client_units):
             raise Failure(f"the client area at {dpi} DPI is {driver.width}x{driver.height}, expected "
                           f"{expected[0]}x{expected[1]} (the 96-DPI {client_units[0]}x{client_units[1]} scaled)")
         print(f"ok: the client area at {dpi} DPI is {driver.width}x{driver.height}")
+        # The manifest took effect: the common controls of version 6 and the per-monitor DPI awareness
+        # it declares, so that the system does not stretch a bitmap of the window.
+        if driver.fields.get("awareness") != "2" or driver.fields.get("comctl32") != "6":
+            raise Failure(f"{dpi} DPI: the process has DPI awareness {driver.fields.get('awareness')} and common "
+                          f"controls {driver.fields.get('comctl32')}, expected 2 (per monitor) and 6 from the manifest")
         at = Layout(driver, dpi)
         driver.send("post 42 running 正在下载安装程序 42%")
         driver.move(at.neutral)
@@ -198,7 +203,48 @@ def driver_screens(exe, dpi, screens, client_units):
                          f"{dpi} DPI: a click just left of 关闭 does nothing")
         driver.click(at.close_centre)
         expect_exit_zero(driver, f"{dpi} DPI: 关闭")
-        return client_units
+        return driver.width, driver.height
+    finally:
+        driver.stop()
+
+
+def size_of(text):
+    return tuple(int(value) for value in text.split("x"))
+
+
+def dpi_change(exe, target_dpi, target_client):
+    """At 96 DPI, a WM_DPICHANGED to target_dpi with a suggested rectangle that
+    holds target_client: the window takes it and paints the screen that a window
+    at that DPI paints."""
+    driver = Driver(exe)
+    try:
+        outer, client = size_of(driver.fields["outer"]), (driver.width, driver.height)
+        suggested = (target_client[0] + outer[0] - client[0], target_client[1] + outer[1] - client[1])
+        driver.send("post 42 running 正在下载安装程序 42%")
+        driver.move((driver.width // 2, 120))
+        driver.process.stdin.write(f"dpi {target_dpi} {suggested[0]} {suggested[1]}\n".encode())
+        driver.process.stdin.flush()
+        fields = dict(part.split("=") for part in driver.expect("dpi ").split()[1:])
+        driver.expect("done dpi")
+        if size_of(fields["outer"]) != suggested or size_of(fields["client"]) != target_client:
+            raise Failure(f"after WM_DPICHANGED the window is {fields['outer']} outside and {fields['client']} "
+                          f"inside, expected the suggested {suggested[0]}x{suggested[1]} holding "
+                          f"{target_client[0]}x{target_client[1]}")
+        driver.width, driver.height = target_client
+        driver.move((driver.width // 2, scaled(120, target_dpi)))
+        time.sleep(0.5)
+        name = f"scale-96-to-{target_dpi}-running"
+        actual = capture(driver, name)
+        expected_path = os.path.join(SHOTS, f"scale-{target_dpi}-running.png")
+        expected = subprocess.run(["convert", expected_path, "-depth", "8", "rgb:-"], check=True,
+                                  capture_output=True).stdout
+        differing = sum(1 for y, row in enumerate(actual) for x, colour in enumerate(row)
+                        if expected[(y * driver.width + x) * 3:(y * driver.width + x) * 3 + 3].hex().upper() != colour)
+        if differing:
+            raise Failure(f"after WM_DPICHANGED to {target_dpi} the screen differs from the one painted at "
+                          f"{target_dpi} DPI in {differing} pixels (see {name}.png)")
+        print(f"ok: WM_DPICHANGED to {target_dpi} DPI: the window takes the suggested size and paints as at "
+              f"{target_dpi} DPI")
     finally:
         driver.stop()
 
@@ -262,13 +308,15 @@ def main():
             os.environ["WINEPREFIX_OVERRIDE"] = prefix
             try:
                 screens = Screens(dpi, update)
-                units.setdefault("running", driver_screens(driver_exe, dpi, screens, units.get("running")))
+                units[f"running{dpi}"] = driver_screens(driver_exe, dpi, screens, units.get("running96"))
                 # The unsupported window is 50 pixels taller outside at 96 DPI, and so inside.
-                units.setdefault("unsupported", (units["running"][0], units["running"][1] + 50))
+                units.setdefault("unsupported", (units["running96"][0], units["running96"][1] + 50))
                 unsupported_screen(setup_exe, probe_exe, prefix, dpi, screens, units["unsupported"])
             finally:
                 stop_prefix(prefix)
                 os.environ.pop("WINEPREFIX_OVERRIDE", None)
+        if 96 in scales and 144 in scales:
+            dpi_change(driver_exe, 144, units["running144"])
     except Failure as failure:
         print(f"FAIL: {failure}")
         return 1

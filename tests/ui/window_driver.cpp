@@ -2,14 +2,19 @@
 // scripted runs instead of the real stages, so that a test can watch the
 // window through a whole run and feed it real X input.
 //
-// Prints "window origin=X,Y client=WxH" once the window is shown, then reads
-// one command a line from standard input on the worker thread of each run:
+// Prints "window origin=X,Y client=WxH outer=WxH awareness=A comctl32=V" once
+// the window is shown (A: the thread's DPI awareness, 0 unaware, 1 system, 2
+// per monitor, -1 where the system cannot tell; V: 6 when the common controls
+// came from the side-by-side store, as the manifest asks, 5 otherwise), then reads one
+// command a line from standard input on the worker thread of each run:
 //   post PERCENT STATE TEXT   posts a record (STATE: running, finished, cancelled, failed)
 //   installer 0|1             sets installer_running
 //   flags                     prints "flags busy=B cancel=C installer=I launch=L"
 //   wait-cancel               waits for the cancel request, then ends the run as the worker does
 //   fail TEXT                 ends the run with a failure
 //   finish TEXT               ends the run successfully with its last record
+//   dpi DPI WIDTH HEIGHT      sends WM_DPICHANGED with a rectangle of that outer
+//                             size in the window's place; prints the new geometry
 // Exits with the message loop's exit code.
 
 #include <windows.h>
@@ -23,6 +28,7 @@
 #include <string>
 #include <thread>
 
+#include "files/system_function.h"
 #include "files/text.h"
 #include "pipeline/progress_post.h"
 #include "pipeline/worker.h"
@@ -62,6 +68,39 @@ void WaitForCancel() {
     throw std::runtime_error("cancelled");
 }
 
+std::string Geometry(HWND window) {
+    RECT client{};
+    RECT outer{};
+    GetClientRect(window, &client);
+    GetWindowRect(window, &outer);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    return "origin=" + std::to_string(origin.x) + "," + std::to_string(origin.y) +
+           " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom) +
+           " outer=" + std::to_string(outer.right - outer.left) + "x" + std::to_string(outer.bottom - outer.top);
+}
+
+// Sent as the system sends it when the window moves to a monitor of another scale.
+void ChangeDpi(int dpi, int width, int height) {
+    RECT suggested{};
+    GetWindowRect(main_window, &suggested);
+    suggested.right = suggested.left + width;
+    suggested.bottom = suggested.top + height;
+    SendMessageW(main_window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    Say("dpi " + Geometry(main_window));
+}
+
+int ThreadDpiAwareness() {
+    using GetThreadDpiAwarenessContextFunction = DPI_AWARENESS_CONTEXT(WINAPI*)();
+    using GetAwarenessFromDpiAwarenessContextFunction = DPI_AWARENESS(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto get_context = FindSystemFunction<GetThreadDpiAwarenessContextFunction>(
+        L"user32.dll", "GetThreadDpiAwarenessContext");
+    const auto get_awareness = FindSystemFunction<GetAwarenessFromDpiAwarenessContextFunction>(
+        L"user32.dll", "GetAwarenessFromDpiAwarenessContext");
+    if (get_context == nullptr || get_awareness == nullptr) return -1;
+    return static_cast<int>(get_awareness(get_context()));
+}
+
 // The scripted package stage: returns when the script says "finish", raises
 // where the script ends the run otherwise.
 void ScriptedRun(std::wstring& finish_text) {
@@ -88,6 +127,10 @@ void ScriptedRun(std::wstring& finish_text) {
             WaitForCancel();
         } else if (command == "fail") {
             throw std::runtime_error(WideToUtf8(RestOf(words)));
+        } else if (command == "dpi") {
+            int dpi = 0, width = 0, height = 0;
+            words >> dpi >> width >> height;
+            ChangeDpi(dpi, width, height);
         } else if (command == "finish") {
             finish_text = RestOf(words);
             return;
@@ -95,6 +138,14 @@ void ScriptedRun(std::wstring& finish_text) {
         Say("done " + command);
     }
     throw std::runtime_error("script ended");
+}
+
+// Wine's common controls report version 5 from either place; the side-by-side
+// store is where version 6 lives.
+int CommonControlsVersion() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), path, MAX_PATH);
+    return std::wstring(path).find(L"\\winsxs\\") != std::wstring::npos ? 6 : 5;
 }
 
 InstallStages ScriptedStages() {
@@ -116,6 +167,7 @@ InstallStages ScriptedStages() {
 int wmain() {
     using namespace quorvane;
     const HINSTANCE instance = GetModuleHandleW(nullptr);
+    InitializeCommonControls();
     StartGdiplus();
     RegisterInstallerWindowClass(instance);
     const InstallStages stages = ScriptedStages();
@@ -130,12 +182,8 @@ int wmain() {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     SetForegroundWindow(window);
-    RECT client{};
-    GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    Say("window origin=" + std::to_string(origin.x) + "," + std::to_string(origin.y) +
-        " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom));
+    Say("window " + Geometry(window) + " awareness=" + std::to_string(ThreadDpiAwareness()) +
+        " comctl32=" + std::to_string(CommonControlsVersion()));
     const int code = RunMessageLoop();
     Say("exit " + std::to_string(code));
     return code;

@@ -43,6 +43,7 @@ class Driver:
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         line = self.expect("window ")
+        self.fields = dict(part.split("=") for part in line.split()[1:])
         origin, client = line.split()[1:3]
         self.x, self.y = (int(v) for v in origin.split("=")[1].split(","))
         self.width, self.height = (int(v) for v in client.split("=")[1].split("x"))
