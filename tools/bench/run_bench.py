@@ -38,6 +38,10 @@ def median(values):
     return statistics.median(values) if values else None
 
 
+# A run that waits for its manifest, so that the worker starts as it would.
+SLOW_MANIFEST = "/manifest=https://update.quorvane.com/x/delay=20000/bench/startup/quorvane-manifest.json"
+
+
 class Failure(Exception):
     pass
 
@@ -440,8 +444,9 @@ class Bench:
             self.drop_release(release)
             self.clean_installation()
 
-    def repaints(self, release):
-        print("== 7. repaints while the installer downloads (marked build)", flush=True)
+    def repaint_rate(self, release):
+        """Paints per second of the marked build while the installer downloads,
+        with the paints, the seconds and the records taken meanwhile."""
         marks = os.path.join(self.data, "install-marks.txt")
         self.remove(marks)
         self.install_with_program(release, os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"),
@@ -454,12 +459,16 @@ class Bench:
             raise Failure("the marked run painted no download")
         seconds = (after[0]["at"] - downloading[0]["at"]) / 1e6
         records = after[0]["records"] - downloading[0]["records"]
-        rate = len(downloading) / seconds
-        self.samples["repaints"] = dict(paints=len(downloading), seconds=seconds, records=records)
+        return len(downloading) / seconds, dict(paints=len(downloading), seconds=seconds, records=records)
+
+    def repaints(self, release):
+        print("== 7. repaints while the installer downloads (marked build)", flush=True)
+        rate, sample = self.repaint_rate(release)
+        self.samples["repaints"] = sample
         self.add(dict(item="7", measure="repaints per second during the 256 MiB download", program=rate,
                       baseline=None, unit="/s", ratio=None, target=">= 20", met=rate >= 20,
-                      note=f"{len(downloading)} paints in {seconds:.2f} s while {records} records arrived "
-                           f"({records / seconds:.0f}/s)"))
+                      note=f"{sample['paints']} paints in {sample['seconds']:.2f} s while {sample['records']} "
+                           f"records arrived ({sample['records'] / sample['seconds']:.0f}/s)"))
 
     def memory(self):
         print("== 4. peak resident memory of QuorvaneSetup.exe, files of 64 MiB and 1 GiB", flush=True)
@@ -534,10 +543,8 @@ class Bench:
 
     def startup(self):
         print("== 6. start-up to the first complete paint", flush=True)
-        # A run that waits for its manifest, so the worker starts as it would.
-        slow = "/manifest=https://update.quorvane.com/x/delay=20000/bench/startup/quorvane-manifest.json"
         programs = {
-            "program": ([os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"), slow], True),
+            "program": ([os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"), SLOW_MANIFEST], True),
             "minimal": ([os.path.join(self.build, "tools", "bench", "bench-window.exe")], False),
         }
         times = {mode: [] for mode in programs}
@@ -556,6 +563,41 @@ class Bench:
                       target="< 300 ms", met=program < 0.3,
                       note=f"from the Windows process's creation: {median(inside['program']) * 1000:.0f} ms vs "
                            f"{median(inside['minimal']) * 1000:.0f} ms"))
+
+    # --- 6s and 7s. display scale -----------------------------------------------------
+
+    def set_display_dpi(self, dpi):
+        """The display scale of the project's prefix for the programs started
+        from now on: Wine reads it when a program starts."""
+        key = r"HKCU\Control Panel\Desktop"
+        arguments = (["reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"] if dpi != 96
+                     else ["reg", "delete", key, "/v", "LogPixels", "/f"])
+        subprocess.run([self.wine_run] + arguments, env=self.environment(False), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def display_scale(self):
+        print("== 6s, 7s. first paint and repaints at 192 DPI against 96 DPI", flush=True)
+        release = self.prepare_release("scale", 256 * MIB, 16 * MIB)
+        marked = os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe")
+        measured = {}
+        try:
+            for dpi in (96, 192):
+                self.set_display_dpi(dpi)
+                paints = [self.first_paint([marked, SLOW_MANIFEST], proxied=True, kill=True)[0]
+                          for _ in range(self.startup_runs + 1)][1:]  # the first start warms the caches
+                measured[dpi] = (median(paints), self.repaint_rate(release)[0])
+        finally:
+            self.set_display_dpi(96)
+            self.drop_release(release)
+            self.clean_installation()
+        self.samples["display_scale"] = measured
+        (paint_96, rate_96), (paint_192, rate_192) = measured[96], measured[192]
+        self.add(dict(item="6s", measure="start-up to first complete paint (ms) at 192 DPI vs 96 DPI",
+                      program=paint_192 * 1000, baseline=paint_96 * 1000, unit="ms", ratio=paint_192 / paint_96,
+                      target="< 300 ms", met=paint_192 < 0.3, note="the project's prefix with LogPixels 192"))
+        self.add(dict(item="7s", measure="repaints per second during the 256 MiB download at 192 DPI vs 96 DPI",
+                      program=rate_192, baseline=rate_96, unit="/s", ratio=rate_192 / rate_96, target=">= 20",
+                      met=rate_192 >= 20, note="four times the pixels per paint"))
 
     # --- report -------------------------------------------------------------------------
 
@@ -612,13 +654,13 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--install-runs", type=int, default=3)
     parser.add_argument("--startup-runs", type=int, default=10)
-    parser.add_argument("--only", default="download,digest,installation,memory,size,startup")
+    parser.add_argument("--only", default="download,digest,installation,memory,size,startup,display_scale")
     parser.add_argument("--command", default="bash tools/bench.sh")
     arguments = parser.parse_args()
     bench = Bench(arguments.repo, arguments.build, arguments.runs, arguments.install_runs, arguments.startup_runs)
     chosen = arguments.only.split(",")
     try:
-        for name in ("size", "download", "digest", "installation", "memory", "startup"):
+        for name in ("size", "download", "digest", "installation", "memory", "startup", "display_scale"):
             if name in chosen:
                 getattr(bench, name)()
     except Failure as failure:
