@@ -2,8 +2,9 @@
 // and the segment manifest exactly as the installer reads them, refusing what
 // would fail on every client, and checks a published release on every mirror.
 
-#include <cstdio>
+#include <cstdint>
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -66,7 +67,9 @@ std::uint64_t Number(const Options& options, const std::string& name, const std:
     return std::stoull(text);
 }
 
-// Writes the text, then reads the file back, so the check covers what is on disk.
+// Writes the text, then reads the file back, so the check covers what is on
+// disk. Each text is also checked before it is written, so that a refused one
+// leaves no file behind.
 std::string WriteAndReadBack(const std::string& path, const std::string& text) {
     {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);

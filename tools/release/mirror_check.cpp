@@ -2,13 +2,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
-#include <string_view>
-#include <vector>
 
 #include "files/manifest.h"
 #include "files/segment_files.h"

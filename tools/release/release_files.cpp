@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 
 #include "files/layout.h"
 #include "files/segment_files.h"
