@@ -69,8 +69,10 @@ bool StartInstall(const std::function<void()>& reset_display, InstallStages stag
     if (reset_display) reset_display();
     try {
         std::thread(RunInstallation, std::move(stages)).detach();
-    } catch (const std::system_error&) {
-        // No worker means no run: free the slot and say so the way a run would.
+    } catch (...) {
+        // No worker means no run, whatever stopped it (no thread, or no memory
+        // for the stages it was to take): free the slot and say so the way a
+        // run would.
         run_flags.busy.Exchange(false);
         PostProgress(-1, L"无法启动安装线程", RunState::Failed);
         return false;

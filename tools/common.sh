@@ -47,7 +47,7 @@ ensure_display() {
   [ -n "${DISPLAY:-}" ] && return 0
   local number=90
   while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
-  Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$number" -screen 0 2560x1600x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=":$number"
   local tries=0

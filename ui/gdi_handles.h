@@ -22,6 +22,7 @@ inline void Brush(Gdiplus::GpBrush* brush) noexcept { Gdiplus::DllExports::GdipD
 inline void Format(Gdiplus::GpStringFormat* format) noexcept { Gdiplus::DllExports::GdipDeleteStringFormat(format); }
 inline void Image(Gdiplus::GpImage* image) noexcept { Gdiplus::DllExports::GdipDisposeImage(image); }
 inline void Global(HGLOBAL block) noexcept { GlobalFree(block); }
+inline void Icon(HICON icon) noexcept { DestroyIcon(icon); }
 }  // namespace gdi_release
 
 using UniqueFont = UniqueHandle<HFONT, gdi_release::Object>;
@@ -31,6 +32,7 @@ using UniqueBitmap = UniqueHandle<HBITMAP, gdi_release::Object>;
 using UniqueMemoryDc = UniqueHandle<HDC, gdi_release::Dc>;
 using UniqueStream = UniqueHandle<IStream*, gdi_release::Stream>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, gdi_release::Global>;
+using UniqueIcon = UniqueHandle<HICON, gdi_release::Icon>;
 using UniqueGpGraphics = UniqueHandle<Gdiplus::GpGraphics*, gdi_release::Graphics>;
 using UniqueGpFont = UniqueHandle<Gdiplus::GpFont*, gdi_release::Font>;
 using UniqueGpBrush = UniqueHandle<Gdiplus::GpBrush*, gdi_release::Brush>;

@@ -8,10 +8,7 @@
 // The command line is not read here: the worker reads "/manifest=" itself.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     using namespace quorvane;
-    // Before the first delay-loaded DLL (every one but kernel32 and the C runtime)
-    // is needed: from here on DLLs come from System32 only, never from the folder
-    // the installer was downloaded to, where a planted copy may lie beside it.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    LimitDllSearchToSystem32();
     InitializeCommonControls();
     // Without GDI+ the window is drawn with plain GDI; the window's destruction shuts it down.
     StartGdiplus();

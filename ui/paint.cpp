@@ -48,12 +48,15 @@ UniqueGpImage LoadLogoImage() {
     return image;
 }
 
-HICON LoadWindowIcon() {
+UniqueIcon LoadWindowIcon(int dpi) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    auto* const icon = static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR));
-    if (icon != nullptr) return icon;
-    return LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
+    const int side = DpiScale{dpi}.Length(48);
+    UniqueIcon icon(static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, side, side, LR_DEFAULTCOLOR)));
+    if (icon) return icon;
+    // LoadIconW's icon is shared by the system and never destroyed: own a copy.
+    const HICON shared = LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
+    return UniqueIcon(shared != nullptr ? CopyIcon(shared) : nullptr);
 }
 
 HFONT FontFor(const PaintResources& resources, FontRole role) {
@@ -105,8 +108,8 @@ void DrawTextWithGdiplus(HDC dc, const wchar_t* text, const RECT& rect, const LO
 void DrawImage(HDC dc, const DrawOperation& operation, const PaintResources& resources) {
     const ClientRect& r = operation.rect;
     if (operation.kind == DrawKind::Icon) {
-        if (resources.window_icon != nullptr) {
-            DrawIconEx(dc, r.left, r.top, resources.window_icon, r.right - r.left, r.bottom - r.top, 0, nullptr,
+        if (resources.window_icon) {
+            DrawIconEx(dc, r.left, r.top, resources.window_icon.get(), r.right - r.left, r.bottom - r.top, 0, nullptr,
                        DI_NORMAL);
         }
         return;
@@ -153,27 +156,22 @@ void Execute(HDC dc, const DrawOperation& operation, const PaintResources& resou
 
 }  // namespace
 
-UniqueFont CreateUiFont(HWND window, int points, int weight, const wchar_t* face) {
-    int pixels_per_inch = 96;
-    {
-        const WindowDc dc(window);
-        if (dc.get() != nullptr) pixels_per_inch = GetDeviceCaps(dc.get(), LOGPIXELSY);
-    }
-    const int height = MulDiv(points, pixels_per_inch, 72);
+UniqueFont CreateUiFont(int dpi, int points, int weight, const wchar_t* face) {
+    const int height = MulDiv(points, dpi, 72);
     return UniqueFont(CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                   CLIP_DEFAULT_PRECIS, CLEARTYPE_NATURAL_QUALITY, 0, face));
 }
 
-PaintResources CreatePaintResources(HWND window, RunState state) {
+PaintResources CreatePaintResources(RunState state, int dpi) {
     // GDI draws every text of the unsupported screen; the older face is there on older systems.
     const wchar_t* const face = state == RunState::Unsupported ? L"Microsoft YaHei" : L"Microsoft YaHei UI";
     PaintResources resources;
-    resources.title_font = CreateUiFont(window, 16, 500, face);
-    resources.headline_font = CreateUiFont(window, 11, 500, face);
-    resources.body_font = CreateUiFont(window, 10, 400, face);
-    resources.button_font = CreateUiFont(window, 10, 400, face);
+    resources.title_font = CreateUiFont(dpi, 16, 500, face);
+    resources.headline_font = CreateUiFont(dpi, 11, 500, face);
+    resources.body_font = CreateUiFont(dpi, 10, 400, face);
+    resources.button_font = CreateUiFont(dpi, 10, 400, face);
     if (gdiplus_token != 0) resources.logo_image = LoadLogoImage();
-    resources.window_icon = LoadWindowIcon();
+    resources.window_icon = LoadWindowIcon(dpi);
     return resources;
 }
 
@@ -235,20 +233,24 @@ void PaintWindow(HWND window, const PaintResources& resources, const WindowModel
     if (!offscreen || !bitmap) return;
     {
         const SelectGuard select_bitmap(offscreen.get(), bitmap.get());
+        const ClientSize pixels{width, height};
+        const ClientSize units = model.scale.ToUnits(pixels);
         const PaintInputs inputs{
-            .width = width,
-            .height = height,
+            .width = units.width,
+            .height = units.height,
             .display = model.display,
             .cancel_requested = model.flags.cancel_requested.Load(),
             .installer_running = model.flags.installer_running.Load(),
             .launch_after_install = model.flags.launch_after_install.Load(),
-            .layout = model.layout,
+            .layout = LayoutControls(units.width, units.height),
             .interaction = model.interaction,
             .gdiplus_running = gdiplus_token != 0,
             .has_logo = static_cast<bool>(resources.logo_image),
-            .has_icon = resources.window_icon != nullptr,
+            .has_icon = static_cast<bool>(resources.window_icon),
         };
-        ExecutePaintList(offscreen.get(), BuildPaintList(inputs), resources);
+        std::vector<DrawOperation> operations = BuildPaintList(inputs);
+        ScalePaintList(operations, model.scale, units, pixels);
+        ExecutePaintList(offscreen.get(), operations, resources);
         BitBlt(paint.get(), 0, 0, width, height, offscreen.get(), 0, 0, SRCCOPY);
     }
     MarkPaint(model.display.percent);

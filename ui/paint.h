@@ -16,15 +16,15 @@ struct PaintResources {
     UniqueFont body_font;
     UniqueFont button_font;
     UniqueGpImage logo_image;
-    // Stays loaded until the process ends.
-    HICON window_icon = nullptr;
+    // Made again only when the DPI changes; freed with the window.
+    UniqueIcon window_icon;
 };
 
-// A font of the given size in points, scaled by the window's vertical DPI.
-UniqueFont CreateUiFont(HWND window, int points, int weight, const wchar_t* face);
+// A font of the given size in points at the window's DPI.
+UniqueFont CreateUiFont(int dpi, int points, int weight, const wchar_t* face);
 // Fonts in the order title, headline, body, button; the logo only while GDI+
-// runs; the icon at 48 pixels, or at the system's size when that fails.
-PaintResources CreatePaintResources(HWND window, RunState state);
+// runs; the icon at 48 units, or at the system's size when that fails.
+PaintResources CreatePaintResources(RunState state, int dpi);
 void ReleasePaintResources(PaintResources& resources);
 
 void FillRoundRect(HDC dc, const RECT& rect, int corner, COLORREF colour);

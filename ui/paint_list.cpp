@@ -191,4 +191,21 @@ std::vector<DrawOperation> BuildPaintList(const PaintInputs& inputs) {
     return list.Take();
 }
 
+void ScalePaintList(std::vector<DrawOperation>& operations, const DpiScale& scale, ClientSize client_units,
+                    ClientSize client_pixels) {
+    const auto x = [&](std::int32_t units) {
+        return units == client_units.width ? client_pixels.width : scale.Length(units);
+    };
+    const auto y = [&](std::int32_t units) {
+        return units == client_units.height ? client_pixels.height : scale.Length(units);
+    };
+    for (DrawOperation& operation : operations) {
+        ClientRect& r = operation.rect;
+        r = {x(r.left), y(r.top), x(r.right), y(r.bottom)};
+        for (ClientPoint& point : operation.points) point = {x(point.x), y(point.y)};
+        operation.corner = scale.Length(operation.corner);
+        operation.pen_width = scale.Length(operation.pen_width);
+    }
+}
+
 }  // namespace quorvane

@@ -48,15 +48,16 @@ struct DrawOperation {
     std::int32_t pen_width = 0;
 };
 
+// The list is built in units of 96 DPI; ScalePaintList turns it into pixels.
 struct PaintInputs {
-    std::int32_t width = 0;   // client width W
-    std::int32_t height = 0;  // client height H
+    std::int32_t width = 0;   // client width W, in units
+    std::int32_t height = 0;  // client height H, in units
     const DisplayState& display;
     // Loaded once per paint.
     bool cancel_requested = false;
     bool installer_running = false;
     bool launch_after_install = false;
-    ControlLayout layout;
+    ControlLayout layout;  // in units
     InteractionFlags interaction;
     bool gdiplus_running = false;
     bool has_logo = false;
@@ -81,5 +82,12 @@ std::int32_t BarFillWidth(std::int32_t client_width, std::int32_t percent);
 std::wstring PercentText(std::int32_t percent);
 
 std::vector<DrawOperation> BuildPaintList(const PaintInputs& inputs);
+
+// Every rectangle, point, corner and pen width of a list built for a client
+// area of client_units, in the pixels of the scale. An edge on the client
+// area's right or bottom lands on the edge of client_pixels, so that the
+// whole area is painted also where it is not exactly the scaled size.
+void ScalePaintList(std::vector<DrawOperation>& operations, const DpiScale& scale, ClientSize client_units,
+                    ClientSize client_pixels);
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "files/system_function.h"
 #include "pipeline/progress_post.h"
 #include "ui/display_state.h"
 #include "ui/window.h"
@@ -17,6 +18,13 @@ namespace {
 constexpr WORD kApplicationIconId = 1;
 
 }  // namespace
+
+void LimitDllSearchToSystem32() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto set_default_dll_directories =
+        FindSystemFunction<SetDefaultDllDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
+    if (set_default_dll_directories != nullptr) set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 void InitializeCommonControls() {
     INITCOMMONCONTROLSEX controls = {};

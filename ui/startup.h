@@ -5,6 +5,12 @@
 
 namespace quorvane {
 
+// Before the first delay-loaded DLL (every one but kernel32 and the C runtime)
+// is needed: from here on DLLs come from System32 only, never from the folder
+// the installer was downloaded to, where a planted copy may lie beside it.
+// Windows 7 without update KB2533623 lacks the call and keeps its search order.
+void LimitDllSearchToSystem32();
+
 // The common controls of version 6 (the manifest asks for them); the result does not matter.
 void InitializeCommonControls();
 

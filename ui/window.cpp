@@ -11,6 +11,7 @@
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
 #include "ui/paint.h"
+#include "ui/window_dpi.h"
 #include "ui/window_model.h"
 
 namespace quorvane {
@@ -66,7 +67,7 @@ private:
 // Everything the window owns, kept with the window and freed when it goes.
 struct WindowData {
     WindowData(HWND window, InstallStages stages)
-        : system(window, std::move(stages)), model{display_state, run_flags, system, {}, {}} {
+        : system(window, std::move(stages)), model{display_state, run_flags, system, {}, {}, {}, {}} {
         system.Attach(model);
     }
     WindowData(const WindowData&) = delete;
@@ -87,7 +88,7 @@ ClientPoint PointOf(LPARAM lparam) {
 void LayoutWindowControls(HWND window, WindowModel& model) {
     RECT client{};
     GetClientRect(window, &client);
-    model.layout = LayoutControls(client.right - client.left, client.bottom - client.top);
+    LayoutWindow(model, ClientSize{client.right - client.left, client.bottom - client.top});
 }
 
 LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
@@ -95,10 +96,14 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
     main_window = window;
     const auto* stages = static_cast<const InstallStages*>(creation.lpCreateParams);
     auto data = std::make_unique<WindowData>(window, stages != nullptr ? *stages : DefaultInstallStages());
-    data->resources = CreatePaintResources(window, display_state.state);
-    LayoutWindowControls(window, data->model);
+    const int dpi = WindowDpi(window);
+    data->model.scale = DpiScale{dpi};
+    data->resources = CreatePaintResources(display_state.state, dpi);
     WindowData* const owned = data.release();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owned));
+    // Created at its size for 96 DPI; at another scale the client area grows with it.
+    if (dpi != kUnitDpi) FitWindowToDpi(window, display_state.state, dpi);
+    LayoutWindowControls(window, owned->model);
     if (display_state.state == RunState::Unsupported) {
         owned->system.Repaint(nullptr);
         return 0;
@@ -111,6 +116,26 @@ void OnDestroy(WindowData& data) {
     ReleasePaintResources(data.resources);
     ShutdownGdiplus();
     PostQuitMessage(0);
+}
+
+// The window moved to a monitor of another scale: the system suggests the
+// rectangle it should take there.
+void OnDpiChanged(HWND window, WindowData& data, int dpi, const RECT& suggested) {
+    data.model.scale = DpiScale{dpi};
+    data.resources = CreatePaintResources(display_state.state, dpi);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Also when the size stayed and no WM_SIZE came.
+    LayoutWindowControls(window, data.model);
+    data.system.Repaint(nullptr);
+}
+
+// Asked before a move to a monitor of another DPI: the window's exact size
+// there, so that the suggested rectangle holds the scaled client area.
+bool OnGetDpiScaledSize(int dpi, SIZE& size) {
+    const ClientSize outer = WindowOuterSize(display_state.state, dpi);
+    size = SIZE{outer.width, outer.height};
+    return true;
 }
 
 void OnPaint(HWND window, WindowData& data) {
@@ -144,6 +169,10 @@ LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam
             data.system.Repaint(nullptr);
             return 0;
         case WM_PAINT: OnPaint(window, data); return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(window, data, LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+            return 0;
+        case WM_GETDPISCALEDSIZE: return OnGetDpiScaledSize(static_cast<int>(wparam), *reinterpret_cast<SIZE*>(lparam));
         case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_CLOSE: OnCloseRequest(model); return 0;
         case WM_INSTALL_PROGRESS: OnProgress(window, data, lparam); return 0;
@@ -170,23 +199,23 @@ LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam
 }  // namespace
 
 LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_CREATE) {
-        // No exception may cross the window system's frames; a window that
-        // cannot get its data is a window that could not be created.
-        try {
-            return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
-        } catch (const std::exception&) {
-            return -1;
+    // No exception may cross the window system's frames. A window that cannot
+    // get its data is a window that could not be created; any other message
+    // that fails (memory ran out in a paint or a record) is dropped: the
+    // paint's guards have ended it, and a record is freed by its owner.
+    try {
+        if (message == WM_CREATE) return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lparam));
+        WindowData* const data = DataOf(window);
+        if (message == WM_NCDESTROY && data != nullptr) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            const std::unique_ptr<WindowData> released(data);
+            return DefWindowProcW(window, message, wparam, lparam);
         }
+        if (data == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+        return HandleMessage(window, *data, message, wparam, lparam);
+    } catch (...) {
+        return message == WM_CREATE ? -1 : 0;
     }
-    WindowData* const data = DataOf(window);
-    if (message == WM_NCDESTROY && data != nullptr) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        const std::unique_ptr<WindowData> released(data);
-        return DefWindowProcW(window, message, wparam, lparam);
-    }
-    if (data == nullptr) return DefWindowProcW(window, message, wparam, lparam);
-    return HandleMessage(window, *data, message, wparam, lparam);
 }
 
 }  // namespace quorvane

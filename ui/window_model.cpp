@@ -20,10 +20,6 @@ void RepaintControls(WindowModel& model) {
 
 }  // namespace
 
-bool Contains(const ClientRect& rect, ClientPoint point) {
-    return rect.left <= point.x && point.x < rect.right && rect.top <= point.y && point.y < rect.bottom;
-}
-
 ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height) {
     const std::int32_t w = client_width;
     const std::int32_t h = client_height;
@@ -32,6 +28,19 @@ ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_heig
         .close_button = {w - 232, h - 49, w - 136, h - 17},
         .auto_run_box = {24, h - 50, std::min(w - 250, std::int32_t{280}), h - 17},
     };
+}
+
+ControlLayout ScaleLayout(const ControlLayout& units, const DpiScale& scale) {
+    return ControlLayout{
+        .primary_button = scale.Rect(units.primary_button),
+        .close_button = scale.Rect(units.close_button),
+        .auto_run_box = scale.Rect(units.auto_run_box),
+    };
+}
+
+void LayoutWindow(WindowModel& model, ClientSize client_pixels) {
+    model.client_units = model.scale.ToUnits(client_pixels);
+    model.layout = ScaleLayout(LayoutControls(model.client_units.width, model.client_units.height), model.scale);
 }
 
 bool IsPrimaryEnabled(RunState state, bool cancel_requested) {

@@ -8,34 +8,21 @@
 
 #include "pipeline/progress.h"
 #include "ui/display_state.h"
+#include "ui/geometry.h"
 
 namespace quorvane {
 
-struct ClientPoint {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-};
-
-// Client pixels; right and bottom are exclusive.
-struct ClientRect {
-    std::int32_t left = 0;
-    std::int32_t top = 0;
-    std::int32_t right = 0;
-    std::int32_t bottom = 0;
-
-    friend bool operator==(const ClientRect&, const ClientRect&) = default;
-};
-
-bool Contains(const ClientRect& rect, ClientPoint point);
-
-// The three self-drawn controls, recomputed on creation and on every size change.
+// The three self-drawn controls, recomputed on creation, on every size change
+// and on a change of DPI.
 struct ControlLayout {
     ClientRect primary_button;
     ClientRect close_button;
     ClientRect auto_run_box;  // box and label together
 };
 
+// The controls of a client area of the given size, in the same measure.
 ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height);
+ControlLayout ScaleLayout(const ControlLayout& units, const DpiScale& scale);
 
 struct InteractionFlags {
     bool primary_hover = false;
@@ -69,9 +56,14 @@ struct WindowModel {
     DisplayState& display;
     RunFlags& flags;
     WindowSystem& system;
-    ControlLayout layout;
+    ControlLayout layout;  // in pixels, where the mouse meets the controls
     InteractionFlags interaction;
+    DpiScale scale;            // the window's own DPI
+    ClientSize client_units;   // the client area in units of 96 DPI
 };
+
+// Lays the window out for a client area of the given pixels at the model's scale.
+void LayoutWindow(WindowModel& model, ClientSize client_pixels);
 
 bool IsPrimaryEnabled(RunState state, bool cancel_requested);
 const wchar_t* PrimaryCaption(RunState state, bool cancel_requested);

@@ -311,5 +311,30 @@ TEST(PaintListTest, CheckBoxLooks) {
     }
 }
 
+TEST(PaintListTest, ScaledListKeepsTouchingEdgesAndCoversTheClientArea) {
+    Scene scene = InState(RunState::Running, 1);
+    std::vector<DrawOperation> list = scene.Paint();
+    const std::vector<DrawOperation> units = list;
+    // A client area one pixel wider and taller than 604 x 291 scaled to 150 %.
+    ScalePaintList(list, DpiScale{144}, {kWidth, kHeight}, {907, 438});
+    ASSERT_EQ(list.size(), units.size());
+    EXPECT_EQ(list[0].rect, (ClientRect{0, 0, 907, 438}));  // the background
+    EXPECT_EQ(list[1].rect.bottom, list[2].rect.bottom);     // header and its rule end together
+    EXPECT_EQ(list[2].rect.bottom - list[2].rect.top, 1);
+    const std::optional<DrawOperation> fill = BarFill(units);
+    ASSERT_TRUE(fill.has_value());
+    const auto scaled_fill = std::find_if(list.begin(), list.end(), [&](const DrawOperation& operation) {
+        return operation.kind == DrawKind::FillRoundRect && operation.rect.left == 66 && operation.colour == 0x2563EB;
+    });
+    ASSERT_NE(scaled_fill, list.end());
+    EXPECT_EQ(scaled_fill->rect, (ClientRect{66, 255, 75, 267}));  // the 6-unit minimum, 9 pixels wide
+    EXPECT_EQ(scaled_fill->corner, 18);
+    const auto mark = std::find_if(list.begin(), list.end(),
+                                   [](const DrawOperation& operation) { return operation.kind == DrawKind::Polyline; });
+    ASSERT_NE(mark, list.end());
+    EXPECT_EQ(mark->pen_width, 3);
+    EXPECT_EQ(mark->points.front(), (ClientPoint{42, 384}));  // (24 + 4, 241 + 15) units
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -99,14 +99,16 @@ TEST_F(SetupResources, IconGroupHoldsNineRgbaPngImagesAndTheLogoIsItsLargeOne) {
 }
 
 TEST_F(SetupResources, ManifestAsksForInvokerLevelCommonControls6AndPerMonitorDpi) {
-    const std::string_view manifest = Resource(RT_MANIFEST, 2);
-    ASSERT_FALSE(manifest.empty()) << "manifest resource 2 is missing";
+    // Windows builds an executable's activation context from resource 1 only.
+    const std::string_view manifest = Resource(RT_MANIFEST, 1);
+    ASSERT_FALSE(manifest.empty()) << "manifest resource 1 is missing";
     // A second manifest among the reserved numbers 1 to 16 makes older loaders refuse the program.
-    EXPECT_TRUE(Resource(RT_MANIFEST, 1).empty());
+    EXPECT_TRUE(Resource(RT_MANIFEST, 2).empty());
     for (const char* text : {"<description>Quorvane 2026 Online Setup</description>",
                              "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
                              "level=\"asInvoker\" uiAccess=\"false\"",
-                             ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>"}) {
+                             ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>",
+                             "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"}) {
         EXPECT_NE(manifest.find(text), std::string_view::npos) << "manifest lacks " << text;
     }
 }

@@ -79,7 +79,7 @@ protected:
     DisplayState display;
     RunFlags flags;
     FakeWindowSystem system;
-    WindowModel model{display, flags, system, LayoutControls(604, 291), {}};
+    WindowModel model{display, flags, system, LayoutControls(604, 291), {}, {}, {}};
 };
 
 TEST(LayoutControlsTest, PlacesTheControlsFromTheBottomRight) {
@@ -99,6 +99,18 @@ TEST(LayoutControlsTest, EdgesAreInclusiveAtTheTopLeftOnly) {
     EXPECT_FALSE(Contains(rect, {30, 39}));
     EXPECT_FALSE(Contains(rect, {29, 40}));
     EXPECT_FALSE(Contains(rect, {9, 25}));
+}
+
+TEST(DpiScaleTest, RoundsEachEdgeAndReadsBackTheUnits) {
+    const DpiScale scale{144};
+    EXPECT_EQ(scale.Length(75), 113);  // 112.5, half away from zero
+    EXPECT_EQ(scale.Length(-75), -113);
+    EXPECT_EQ(scale.Rect({0, 75, 614, 76}), (ClientRect{0, 113, 921, 114}));
+    for (const std::int32_t dpi : {96, 120, 144, 168, 192, 240, 288}) {
+        for (std::int32_t units = -400; units <= 1300; ++units) {
+            ASSERT_EQ(DpiScale{dpi}.ToUnits(DpiScale{dpi}.Length(units)), units) << units << " units at " << dpi;
+        }
+    }
 }
 
 // One row of the table of what the window offers in each state.
@@ -295,6 +307,23 @@ TEST_F(WindowModelTest, ClickInTheBoxTogglesTheAutoRunOption) {
     EXPECT_FALSE(flags.launch_after_install.Load());
     Click({BoxCentre().x + 100, BoxCentre().y});  // the label belongs to the box
     EXPECT_TRUE(flags.launch_after_install.Load());
+}
+
+TEST_F(WindowModelTest, ControlsFollowTheScaleToTheLastPixel) {
+    model.scale = DpiScale{192};
+    LayoutWindow(model, {1208, 582});  // 604 x 291 units at 200 %
+    EXPECT_EQ(model.client_units, (ClientSize{604, 291}));
+    EXPECT_EQ(model.layout.primary_button, (ClientRect{960, 484, 1160, 548}));
+    Show(RunState::Running);
+    Click({959, 500});  // one pixel left of 取消
+    Click({1100, 548});  // one pixel below it
+    EXPECT_FALSE(flags.cancel_requested.Load());
+    Click({47, 500});  // one pixel left of the box
+    EXPECT_TRUE(flags.launch_after_install.Load());
+    Click({48, 500});
+    EXPECT_FALSE(flags.launch_after_install.Load());
+    Click({960, 500});
+    EXPECT_TRUE(flags.cancel_requested.Load());
 }
 
 TEST_F(WindowModelTest, CloseButtonDestroysOnlyWithPressAndReleaseOnIt) {
