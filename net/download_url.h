@@ -28,6 +28,10 @@ std::vector<std::wstring> TrustedDomains();
 // information, no port 443, path and query unchanged. Empty for any other host.
 std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url);
 
+// The same address on every trusted domain, in fallback order, in the form of
+// FallbackAddresses; empty for a host under no trusted domain.
+std::vector<std::wstring> MirrorAddresses(const ParsedUrl& url);
+
 void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text);
 
 // The address itself, then its fallbacks. Never raises for a bad address: the

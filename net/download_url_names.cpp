@@ -28,11 +28,9 @@ std::optional<std::size_t> MatchTrustedDomain(const std::wstring& lower_host,
     return std::nullopt;
 }
 
-}  // namespace
-
-std::vector<std::wstring> TrustedDomains() { return {std::begin(kTrustedDomains), std::end(kTrustedDomains)}; }
-
-std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url) {
+// The address on every trusted domain, or only on those after the one the host
+// lies under; nothing when it lies under none.
+std::vector<std::wstring> AddressesOnDomainsFrom(const ParsedUrl& url, bool after_matched) {
     const std::vector<std::wstring> domains = TrustedDomains();
     const std::wstring lower_host = LowerCase(url.host);
     const std::optional<std::size_t> matched = MatchTrustedDomain(lower_host, domains);
@@ -45,13 +43,21 @@ std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url) {
     const std::wstring port = url.port == 443 ? std::wstring() : L":" + std::to_wstring(url.port);
     const std::wstring path = url.path.empty() ? L"/" : url.path;
 
-    std::vector<std::wstring> fallbacks;
-    for (std::size_t index = *matched + 1; index < domains.size(); ++index) {
+    std::vector<std::wstring> addresses;
+    for (std::size_t index = after_matched ? *matched + 1 : 0; index < domains.size(); ++index) {
         const std::wstring host = prefix.empty() ? domains[index] : prefix + L"." + domains[index];
-        fallbacks.push_back(L"https://" + host + port + path);
+        addresses.push_back(L"https://" + host + port + path);
     }
-    return fallbacks;
+    return addresses;
 }
+
+}  // namespace
+
+std::vector<std::wstring> TrustedDomains() { return {std::begin(kTrustedDomains), std::end(kTrustedDomains)}; }
+
+std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url) { return AddressesOnDomainsFrom(url, true); }
+
+std::vector<std::wstring> MirrorAddresses(const ParsedUrl& url) { return AddressesOnDomainsFrom(url, false); }
 
 void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text) {
     if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);

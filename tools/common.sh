@@ -11,6 +11,7 @@ required_packages=(
   wine wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei
   python3 openssl
   clang libclang-rt-14-dev
+  libcurl4-openssl-dev libssl-dev osslsigncode
 )
 
 say() { printf '== %s\n' "$*"; }

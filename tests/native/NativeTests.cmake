@@ -3,7 +3,7 @@
 # each fuzz target in tests/fuzz.
 set(QV_NATIVE_DIR ${CMAKE_BINARY_DIR}/native)
 
-add_test(NAME native_build COMMAND bash ${PROJECT_SOURCE_DIR}/tests/native/build.sh ${QV_NATIVE_DIR})
+add_test(NAME native_build COMMAND bash ${PROJECT_SOURCE_DIR}/tools/host_build.sh ${PROJECT_SOURCE_DIR}/tests/native ${QV_NATIVE_DIR})
 set_tests_properties(native_build PROPERTIES FIXTURES_SETUP native_build TIMEOUT 1200)
 
 add_test(NAME native_unit_tests COMMAND ${QV_NATIVE_DIR}/native_unit_tests --gtest_brief=1)

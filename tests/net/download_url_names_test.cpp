@@ -46,6 +46,18 @@ TEST(FallbackAddressesTest, FollowTheTrustedDomainsAfterTheMatchedOne) {
     }
 }
 
+// The release tool checks every mirror, also those before the address's own domain.
+TEST(MirrorAddressesTest, NameEveryTrustedDomainInFallbackOrder) {
+    ParsedUrl url;
+    url.host = L"Files." + T2;
+    url.path = L"/r/a.exe?v=1";
+    EXPECT_EQ(MirrorAddresses(url), (Candidates{L"https://files." + T1 + L"/r/a.exe?v=1",
+                                                L"https://files." + T2 + L"/r/a.exe?v=1",
+                                                L"https://files." + T3 + L"/r/a.exe?v=1"}));
+    url.host = L"files.example.org";
+    EXPECT_TRUE(MirrorAddresses(url).empty());
+}
+
 TEST(AppendUniqueTest, KeepsTheFirstOfEqualStringsAndCountsCase) {
     Candidates list;
     AppendUnique(list, L"https://a/x");

@@ -9,14 +9,17 @@ address (/segments/v2/segment-manifest.json) and the segment database.
         [--rate BYTES_PER_SECOND] [--segment-size BYTES] [--broken]
 
 The installer is the stand-in installer carrying the stand-in product; the
-files are written to BUILD_DIR/release/ and served from there. --broken makes
-every installer address answer 503 (publish again without it to fix the
-server). Prints a JSON summary.
+files are written to BUILD_DIR/release/ and served from there. Both manifests
+are written by the maker's release tool (BUILD_DIR/release-tool/quorvane-release),
+so every test that installs from this release also installs from what that
+tool wrote. --broken makes every installer address answer 503 (publish again
+without it to fix the server). Prints a JSON summary.
 """
 import argparse
 import hashlib
 import json
 import os
+import subprocess
 import sys
 import urllib.parse
 import urllib.request
@@ -58,6 +61,14 @@ class Control:
 
     def route(self, path, directives):
         self.put(f"/route?path={urllib.parse.quote(path)}", directives.encode("utf-8"))
+
+
+def release_tool(build_dir, *arguments):
+    """Runs the release tool; its refusal fails the publication with its message."""
+    tool = os.path.join(build_dir, "release-tool", "quorvane-release")
+    result = subprocess.run([tool, *arguments], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError(f"quorvane-release {arguments[0]} failed: {result.stderr.strip()}")
 
 
 def write_segment_database(path, size, seed):
@@ -105,12 +116,14 @@ def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_cod
     installer_url = (f"https://files.quorvane.com/x/blob=release-installer{pace}{status}"
                      f"/releases/QuorvaneSetup-{version}.exe")
     database_url = f"https://files.quorvane.com/x/blob=release-segments/segments/{segment_version}.qvrdb"
-    installer_manifest = {"product": "Quorvane", "version": version,
-                          "full_installer": {"url": installer_url, "sha256": installer_sha, "size": installer_size}}
-    segment_manifest = {"version": segment_version, "format": "quorvane-segment-qvrdb-v1", "schema_version": 1,
-                        "rows": 4200, "url": database_url, "sha256": database_sha}
-    control.serve_bytes("release-manifest", json.dumps(installer_manifest, indent=2).encode())
-    control.serve_bytes("release-segment-manifest", json.dumps(segment_manifest, indent=2).encode())
+    installer_manifest = os.path.join(release, "quorvane-manifest.json")
+    release_tool(build_dir, "manifest", "--installer", installer_path, "--version", version,
+                 "--url", installer_url, "--output", installer_manifest)
+    segment_manifest = os.path.join(release, "segment-manifest.json")
+    release_tool(build_dir, "segments", "--database", database_path, "--version", segment_version,
+                 "--url", database_url, "--rows", "4200", "--output", segment_manifest)
+    control.serve_file("release-manifest", installer_manifest)
+    control.serve_file("release-segment-manifest", segment_manifest)
     control.route(INSTALLER_ROUTE, "blob=release-manifest")
     control.route(SEGMENT_ROUTE, "blob=release-segment-manifest")
     return {"installer": installer_path, "installer_sha256": installer_sha, "installer_size": installer_size,

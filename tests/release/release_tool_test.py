@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""The maker's release tool (quorvane-release) on real files and against the
+local HTTPS test server: both manifests written and read back, each refusal
+with its message, and `check` on a release with one good, one stale and one
+missing mirror. A whole installation from manifests the tool wrote is the
+end-to-end test (tests/e2e), whose release publish_release.py writes with it.
+
+    release_tool_test.py TOOL
+"""
+import hashlib
+import json
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+BUILD = os.environ["QV_BUILD_DIR"]
+sys.path.insert(0, os.path.join(REPO, "tools", "testserver"))
+import publish_release  # noqa: E402
+
+TOOL = sys.argv[1]
+FOLDER = os.path.join(BUILD, "tests", "release", "tool")
+failures = []
+
+
+def run(*arguments):
+    return subprocess.run([TOOL, *arguments], capture_output=True, text=True)
+
+
+def expect(condition, description, detail=""):
+    print(("ok: " if condition else "FAILED: ") + description)
+    if not condition:
+        failures.append(description)
+        if detail:
+            print("    " + detail.replace("\n", "\n    "))
+
+
+def write(name, data):
+    path = os.path.join(FOLDER, name)
+    with open(path, "wb") as stream:
+        stream.write(data)
+    return path
+
+
+def check_written_manifests():
+    installer = os.urandom(300_000)
+    installer_path = write("installer.exe", installer)
+    database = publish_release.SEGMENT_MAGIC + os.urandom(50_000)
+    database_path = write("segments.qvrdb", database)
+    url = "https://files.quorvane.com/releases/QuorvaneSetup-2026.12.1.exe"
+    result = run("manifest", "--installer", installer_path, "--version", "2026.12.1+build/7", "--url", url,
+                 "--output", os.path.join(FOLDER, "m.json"))
+    expect(result.returncode == 0, "the installer manifest is written", result.stderr)
+    if result.returncode == 0:
+        with open(os.path.join(FOLDER, "m.json"), encoding="utf-8") as stream:
+            manifest = json.load(stream)
+        expected = {"product": "Quorvane", "version": "2026.12.1+build/7",
+                    "full_installer": {"url": url, "sha256": hashlib.sha256(installer).hexdigest(),
+                                       "size": len(installer)}}
+        expect(manifest == expected, "the installer manifest names the file's size and digest", str(manifest))
+
+    url = "https://files.quorvane.cn/segments/20261202.qvrdb"
+    result = run("segments", "--database", database_path, "--version", "20261202", "--url", url, "--rows", "4200",
+                 "--output", os.path.join(FOLDER, "s.json"))
+    expect(result.returncode == 0, "the segment manifest is written", result.stderr)
+    if result.returncode == 0:
+        with open(os.path.join(FOLDER, "s.json"), encoding="utf-8") as stream:
+            manifest = json.load(stream)
+        expected = {"version": "20261202", "format": "quorvane-segment-qvrdb-v1", "schema_version": 1, "rows": 4200,
+                    "url": url, "sha256": hashlib.sha256(database).hexdigest()}
+        expect(manifest == expected, "the segment manifest names the database's digest", str(manifest))
+    return installer_path, database_path
+
+
+def check_refusals(installer_path, database_path):
+    headless_path = write("headless.qvrdb", b"QVRDB" + bytes(100))
+    good_url = "https://files.quorvane.com/r/a"
+    cases = [
+        ("a version with *", ["manifest", "--installer", installer_path, "--version", "2026.*", "--url", good_url],
+         'version "2026.*" gives the installer file name "QuorvaneSetup_2026.*.exe", which Windows cannot create'),
+        ('a version with "', ["manifest", "--installer", installer_path, "--version", '1"2', "--url", good_url],
+         "which Windows cannot create"),
+        ("a plain HTTP address", ["manifest", "--installer", installer_path, "--version", "1",
+                                  "--url", "http://files.quorvane.com/r/a"],
+         'address "http://files.quorvane.com/r/a" is not HTTPS'),
+        ("an address off the trusted domains", ["segments", "--database", database_path, "--version", "1",
+                                                "--rows", "1", "--url", "https://files.quorvane.com.example.org/a"],
+         "is not on a trusted domain (quorvane.com, quorvane.cn, quorvane.net)"),
+        ("a database without its header", ["segments", "--database", headless_path, "--version", "1", "--rows", "1",
+                                           "--url", good_url],
+         'does not begin with the 8-byte header "QVRDBE01"'),
+        ("a segment version named like a key", ["segments", "--database", database_path, "--version", "url",
+                                                "--rows", "1", "--url", good_url],
+         'the installer\'s reader would read the segment manifest url as "quorvane-segment-qvrdb-v1"'),
+        ("a segment version ending in a quoted key", ["segments", "--database", database_path,
+                                                      "--version", '7"sha256', "--rows", "1", "--url", good_url],
+         "the installer would refuse this segment manifest: 号段版本文件 sha256 字段无效"),
+    ]
+    for description, arguments, message in cases:
+        output = os.path.join(FOLDER, "refused.json")
+        if os.path.exists(output):
+            os.remove(output)
+        result = run(*arguments, "--output", output)
+        expect(result.returncode == 1 and message in result.stderr and not os.path.exists(output),
+               f"refuses {description}", f"exit {result.returncode}, stderr: {result.stderr.strip()}")
+
+
+def check_mirrors(installer_path, database_path):
+    """A release whose installer is good on .com, an older file of the same size
+    on .cn and missing on .net; the database is good everywhere."""
+    endpoints = publish_release.endpoints(BUILD)
+    control = publish_release.Control(endpoints["control_port"])
+    control.serve_file("tool-installer", installer_path)
+    control.serve_bytes("tool-installer-stale", os.urandom(os.path.getsize(installer_path)))
+    control.serve_file("tool-segments", database_path)
+    rules = "/hosts/tool-mirrors"
+    control.put(rules, json.dumps({"files.quorvane.com": "blob=tool-installer",
+                                   "files.quorvane.cn": "blob=tool-installer-stale",
+                                   "files.quorvane.net": "status=404"}).encode())
+    installer_manifest = os.path.join(FOLDER, "check-m.json")
+    segment_manifest = os.path.join(FOLDER, "check-s.json")
+    written = [run("manifest", "--installer", installer_path, "--version", "2026.12.1",
+                   "--url", "https://files.quorvane.com/x/hosts=tool-mirrors/releases/QuorvaneSetup-2026.12.1.exe",
+                   "--output", installer_manifest),
+               run("segments", "--database", database_path, "--version", "20261202", "--rows", "9",
+                   "--url", "https://files.quorvane.net/x/blob=tool-segments/segments/20261202.qvrdb",
+                   "--output", segment_manifest)]
+    expect(all(result.returncode == 0 for result in written), "the release to check is written",
+           "".join(result.stderr for result in written))
+    control.serve_file("tool-manifest", installer_manifest)
+    control.serve_file("tool-segment-manifest", segment_manifest)
+    arguments = ["check", "--manifest", "https://update.quorvane.com/x/blob=tool-manifest/app/m.json",
+                 "--segment-manifest", "https://update.quorvane.com/x/blob=tool-segment-manifest/s.json",
+                 "--proxy", f"http://127.0.0.1:{endpoints['proxy_port']}",
+                 "--cacert", os.path.join(BUILD, "testserver", "ca", "ca.pem")]
+
+    result = run(*arguments)
+    print(result.stdout + result.stderr)
+    lines = result.stdout.splitlines()
+
+    def line(what, host):
+        return next((text for text in lines if text.startswith(what) and f"//{host}/" in text), "")
+
+    size = os.path.getsize(installer_path)
+    expect(result.returncode == 1, "check fails a release with a stale and a missing mirror")
+    expect(line("installer ", "files.quorvane.com").split()[1:8] ==
+           ["ok", "status", "200", "size", str(size), "of", str(size)], "the good mirror passes")
+    expect("FAIL" in line("installer ", "files.quorvane.cn") and "sha256 differs" in line("installer ", "files.quorvane.cn"),
+           "the stale mirror fails its digest")
+    expect("FAIL  status 404" in line("installer ", "files.quorvane.net"), "the missing mirror fails with its status")
+    expect(all(" ok " in line("segment database", host)
+               for host in ("files.quorvane.com", "files.quorvane.cn", "files.quorvane.net")),
+           "the database passes on every mirror")
+    expect(lines[-1:] == ["2 of 6 mirrors would fail a client"], "the summary counts the failing mirrors")
+
+    control.put(rules, json.dumps({"*": "blob=tool-installer"}).encode())
+    result = run(*arguments)
+    expect(result.returncode == 0 and result.stdout.splitlines()[-1:] == ["all 6 mirrors serve the release"],
+           "check passes once every mirror serves the release", result.stdout + result.stderr)
+
+
+def main():
+    os.makedirs(FOLDER, exist_ok=True)
+    installer_path, database_path = check_written_manifests()
+    check_refusals(installer_path, database_path)
+    check_mirrors(installer_path, database_path)
+    if failures:
+        print(f"{len(failures)} release tool checks failed")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

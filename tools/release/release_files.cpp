@@ -1,0 +1,187 @@
+#include "tools/release/release_files.h"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+#include <type_traits>
+
+#include "files/layout.h"
+#include "files/segment_files.h"
+#include "files/text.h"
+#include "tools/release/sha256.h"
+
+namespace quorvane::release {
+namespace {
+
+using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+
+// Any fixed time will do: only the keys of the record matter here.
+constexpr const char* kRecordTime = "2026-01-01T00:00:00.000Z";
+
+[[noreturn]] void Refuse(const std::string& message) { throw std::runtime_error(message); }
+
+std::string Quoted(const std::string& text) { return '"' + text + '"'; }
+std::string Quoted(const std::wstring& text) { return Quoted(WideToUtf8(text)); }
+
+std::string UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
+    char* value = nullptr;
+    if (curl_url_get(url, part, &value, flags) != CURLUE_OK) return {};
+    const std::string text = value;
+    curl_free(value);
+    return text;
+}
+
+// Characters that Windows refuses in a file name, besides those that
+// InstallerFileName already replaces.
+bool IsCreatableFileName(const std::wstring& name) {
+    std::size_t utf16_units = 0;
+    for (const wchar_t character : name) {
+        if (character < 0x20 || std::wstring_view(L"<>:\"/\\|?*").find(character) != std::wstring_view::npos) {
+            return false;
+        }
+        utf16_units += static_cast<std::uint32_t>(character) > 0xFFFF ? 2 : 1;
+    }
+    return utf16_units <= 255;
+}
+
+std::string Line(const char* key, const std::string& value, bool quoted, const char* indent, bool last = false) {
+    const std::string shown = quoted ? Quoted(JsonEscape(value)) : value;
+    return std::string(indent) + Quoted(std::string(key)) + ": " + shown + (last ? "\n" : ",\n");
+}
+
+template <typename Value>
+void Compare(const char* what, const char* field, const Value& read, const Value& written) {
+    if (read == written) return;
+    std::string read_text;
+    std::string written_text;
+    if constexpr (std::is_same_v<Value, std::wstring>) {
+        read_text = WideToUtf8(read);
+        written_text = WideToUtf8(written);
+    } else if constexpr (std::is_same_v<Value, std::string>) {
+        read_text = read;
+        written_text = written;
+    } else {
+        read_text = std::to_string(read);
+        written_text = std::to_string(written);
+    }
+    Refuse(std::string("the installer's reader would read the ") + what + ' ' + field + " as " + Quoted(read_text) +
+           " instead of " + Quoted(written_text));
+}
+
+template <typename Parse>
+auto ParseOrRefuse(const char* what, const std::string& text, Parse parse) {
+    try {
+        return parse(text);
+    } catch (const std::exception& error) {
+        Refuse(std::string("the installer would refuse this ") + what + ": " + error.what());
+    }
+}
+
+void CompareSegmentManifests(const char* what, const SegmentManifest& read, const SegmentManifest& written) {
+    Compare(what, "version", read.version, written.version);
+    Compare(what, "url", read.url, written.url);
+    Compare(what, "format", read.format, written.format);
+    Compare(what, "schema_version", read.schema_version, written.schema_version);
+    Compare(what, "rows", read.rows, written.rows);
+    Compare(what, "sha256", read.sha256, written.sha256);
+}
+
+}  // namespace
+
+ParsedUrl ParseReleaseAddress(const std::string& address) {
+    const UrlHandle url(curl_url(), curl_url_cleanup);
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
+        Refuse("address " + Quoted(address) + " is no URL");
+    }
+    if (UrlPart(url.get(), CURLUPART_SCHEME) != "https") {
+        Refuse("address " + Quoted(address) + " is not HTTPS: every client refuses it");
+    }
+    ParsedUrl parsed;
+    parsed.host = Utf8ToWide(UrlPart(url.get(), CURLUPART_HOST));
+    parsed.port = static_cast<std::uint16_t>(std::stoul(UrlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)));
+    parsed.path = Utf8ToWide(UrlPart(url.get(), CURLUPART_PATH));
+    const std::string query = UrlPart(url.get(), CURLUPART_QUERY);
+    if (!query.empty()) parsed.path += Utf8ToWide("?" + query);
+    if (MirrorAddresses(parsed).empty()) {
+        std::string domains;
+        for (const std::wstring& domain : TrustedDomains()) domains += (domains.empty() ? "" : ", ") + WideToUtf8(domain);
+        Refuse("address " + Quoted(address) + " is not on a trusted domain (" + domains +
+               "): clients have no mirror for it");
+    }
+    return parsed;
+}
+
+void RefuseUnusableVersion(const std::wstring& version) {
+    const std::wstring name = InstallerFileName(version);
+    if (IsCreatableFileName(name)) return;
+    Refuse("version " + Quoted(version) + " gives the installer file name " + Quoted(name) +
+           ", which Windows cannot create: every client would fail with \"无法创建本地下载文件\"");
+}
+
+void RefuseDatabaseWithoutHeader(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) Refuse("cannot open " + Quoted(path));
+    std::array<char, SegmentFileMagic.size()> header = {};
+    file.read(header.data(), static_cast<std::streamsize>(header.size()));
+    if (file.gcount() == static_cast<std::streamsize>(header.size()) &&
+        std::string_view(header.data(), header.size()) == SegmentFileMagic) {
+        return;
+    }
+    Refuse("database " + Quoted(path) + " does not begin with the 8-byte header " +
+           Quoted(std::string(SegmentFileMagic)) + ": every client would refuse it after the download");
+}
+
+std::string ComposeInstallerManifest(const InstallerManifest& manifest) {
+    return "{\n" + Line("product", "Quorvane", true, "  ") + Line("version", WideToUtf8(manifest.version), true, "  ") +
+           "  \"full_installer\": {\n" + Line("url", WideToUtf8(manifest.url), true, "    ") +
+           Line("sha256", manifest.sha256, true, "    ") +
+           Line("size", std::to_string(manifest.size), false, "    ", true) + "  }\n}\n";
+}
+
+std::string ComposeSegmentManifest(const SegmentManifest& manifest) {
+    return "{\n" + Line("version", WideToUtf8(manifest.version), true, "  ") +
+           Line("format", manifest.format, true, "  ") +
+           Line("schema_version", std::to_string(manifest.schema_version), false, "  ") +
+           Line("rows", std::to_string(manifest.rows), false, "  ") +
+           Line("url", WideToUtf8(manifest.url), true, "  ") + Line("sha256", manifest.sha256, true, "  ", true) +
+           "}\n";
+}
+
+void ReadBackInstallerManifest(const std::string& text, const InstallerManifest& expected) {
+    const InstallerManifest read = ParseOrRefuse("installer manifest", text, ParseInstallerManifest);
+    Compare("installer manifest", "version", read.version, expected.version);
+    Compare("installer manifest", "url", read.url, expected.url);
+    Compare("installer manifest", "sha256", read.sha256, expected.sha256);
+    Compare("installer manifest", "size", read.size, expected.size);
+}
+
+void ReadBackSegmentManifest(const std::string& text, const SegmentManifest& expected) {
+    const SegmentManifest read = ParseOrRefuse("segment manifest", text, ParseSegmentManifest);
+    CompareSegmentManifests("segment manifest", read, expected);
+    // Every client keeps a local record written from what it read, and reads
+    // that record again on its next run.
+    const std::string record = ComposeLocalSegmentRecord(read, kRecordTime);
+    CompareSegmentManifests("local segment record", ParseOrRefuse("local segment record", record, ParseSegmentManifest),
+                            expected);
+}
+
+FileDigest DigestOfFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) Refuse("cannot open " + Quoted(path));
+    Sha256 digest;
+    FileDigest result;
+    std::array<char, 1 << 16> buffer = {};
+    while (file.read(buffer.data(), buffer.size()) || file.gcount() > 0) {
+        digest.Update(buffer.data(), static_cast<std::size_t>(file.gcount()));
+        result.size += static_cast<std::uint64_t>(file.gcount());
+    }
+    if (file.bad()) Refuse("cannot read " + Quoted(path));
+    result.sha256 = digest.HexDigest();
+    return result;
+}
+
+}  // namespace quorvane::release
