@@ -2,6 +2,7 @@
 
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
+#include "ui/single_instance.h"
 #include "ui/startup.h"
 #include "ui/system_check.h"
 
@@ -12,6 +13,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     // is needed: from here on DLLs come from System32 only, never from the folder
     // the installer was downloaded to, where a planted copy may lie beside it.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Before anything that touches a file or the network: a second copy only hands over to the first.
+    const auto session_run = ClaimSessionRun();
+    if (!session_run) return ShowRunningCopy();
     InitializeCommonControls();
     // Without GDI+ the window is drawn with plain GDI; the window's destruction shuts it down.
     StartGdiplus();
