@@ -17,4 +17,8 @@ inline constexpr const wchar_t* kSegmentManifestUrl =
 inline constexpr const wchar_t* kVendorFolder = L"QuorvaneSoft";
 inline constexpr const wchar_t* kCompanyName = L"Quorvane Software";
 
+// The named mutex that allows one installation run per user session; the
+// "Local" namespace keeps it within the session, so other sessions keep their own.
+inline constexpr const wchar_t* kSessionRunMutexName = L"Local\\QuorvaneSoft.QuorvaneOnlineSetup.Run";
+
 }  // namespace quorvane

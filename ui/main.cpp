@@ -2,6 +2,7 @@
 
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
+#include "ui/single_instance.h"
 #include "ui/startup.h"
 #include "ui/system_check.h"
 
@@ -9,6 +10,9 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     using namespace quorvane;
     LimitDllSearchToSystem32();
+    // Before anything that touches a file or the network: a second copy only hands over to the first.
+    const auto session_run = ClaimSessionRun();
+    if (!session_run) return ShowRunningCopy();
     InitializeCommonControls();
     // Without GDI+ the window is drawn with plain GDI; the window's destruction shuts it down.
     StartGdiplus();

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The real QuorvaneSetup.exe under Wine and X against the local release
 server: a clean installation with no arguments, a failed installation retried
-with a real click after the server is fixed, and a real click on "取消" during
-a slow download. Screenshots stay in <build>/tests/e2e/screenshots/.
+with a real click after the server is fixed, a real click on "取消" during a
+slow download, and second copies started beside a first one, which hand over
+to its window and end. Screenshots stay in <build>/tests/e2e/screenshots/.
 
     setup_e2e.py SETUP_EXE WINDOW_PROBE_EXE
 """
@@ -60,26 +61,65 @@ def clean_machine():
         os.remove(LOG)
 
 
+WINE_RUN = os.path.join(REPO, "tools", "wine-run")
+MANIFEST_PATH = publish_release.INSTALLER_ROUTE
+INSTALLER_PATH = "/releases/QuorvaneSetup-"
+# The second copy waits up to 2 s for the first one's window, after Wine's start.
+HAND_OVER_SECONDS = 3.5
+
+
+# Every program a scenario started; what still runs when it ends is killed, so
+# that a copy left by a failed scenario cannot take the next one's place.
+LAUNCHED = []
+
+
+def launch(*command):
+    """Starts a Windows program; the process is Wine itself (wine-run execs it)."""
+    environment = dict(os.environ)
+    environment["http_proxy"] = "http://127.0.0.1:" + publish_release.endpoints(BUILD)["proxy_port"]
+    LAUNCHED.append(subprocess.Popen([WINE_RUN, *command], env=environment, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    return LAUNCHED[-1]
+
+
+def stop_launched():
+    for process in LAUNCHED:
+        process.kill()
+        process.wait()
+    LAUNCHED.clear()
+
+
+def request_counts():
+    """Requests so far for the installer manifest and for the installer."""
+    control = publish_release.Control(publish_release.endpoints(BUILD)["control_port"])
+    return control.request_count(MANIFEST_PATH), control.request_count(INSTALLER_PATH)
+
+
 class Setup:
     """One QuorvaneSetup.exe process and its window's client geometry."""
 
-    def __init__(self, setup_exe, probe_exe, name):
+    def __init__(self, setup_exe, probe_exe, name, process=None):
         self.name = name
-        environment = dict(os.environ)
-        environment["http_proxy"] = "http://127.0.0.1:" + publish_release.endpoints(BUILD)["proxy_port"]
-        wine_run = os.path.join(REPO, "tools", "wine-run")
-        self.process = subprocess.Popen([wine_run, setup_exe], env=environment, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        probe = subprocess.run([wine_run, probe_exe, "30"], capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        self.probe_exe = probe_exe
+        self.process = process or launch(setup_exe)
+        self.window = self.probe()
+
+    def probe(self, *action):
+        """Reads the window through window_probe (after its action, if any): keeps the client geometry and
+        returns every field (iconic, foreground, front, windows, ...)."""
+        probe = subprocess.run([WINE_RUN, self.probe_exe, "30", *action], capture_output=True, text=True,
+                               stdin=subprocess.DEVNULL)
         if probe.returncode != 0:
             self.process.kill()
-            raise Failure(f"{name}: no installer window appeared")
+            raise Failure(f"{self.name}: no installer window appeared")
         fields = dict(item.split("=") for item in probe.stdout.split())
-        self.x, self.y = (int(value) for value in fields["origin"].split(","))
-        self.width, self.height = (int(value) for value in fields["client"].split("x"))
-        self.primary = (self.width - 74, self.height - 33)
-        self.close = (self.width - 184, self.height - 33)
-        self.close_probe = (self.width - 226, self.height - 33)
+        if fields["iconic"] == "0":
+            self.x, self.y = (int(value) for value in fields["origin"].split(","))
+            self.width, self.height = (int(value) for value in fields["client"].split("x"))
+            self.primary = (self.width - 74, self.height - 33)
+            self.close = (self.width - 184, self.height - 33)
+            self.close_probe = (self.width - 226, self.height - 33)
+        return fields
 
     def screenshot(self, label):
         path = os.path.join(SHOTS, f"{self.name}-{label}.png")
@@ -156,11 +196,102 @@ def clean_installation(setup_exe, probe_exe):
     print("ok: a clean installation with no arguments installs, starts the product and leaves nothing behind")
 
 
+def expect_hand_over(second, name, started):
+    """A second copy ends by itself, with exit code 0, within about 3 s of its start."""
+    try:
+        code = second.wait(max(0.1, started + HAND_OVER_SECONDS - time.time()))
+    except subprocess.TimeoutExpired:
+        second.kill()
+        raise Failure(f"{name}: the second copy still ran {HAND_OVER_SECONDS} s after its start")
+    expect(code == 0, f"{name}: the second copy ended with exit code {code}")
+
+
+def two_copies(setup_exe, probe_exe, gap):
+    """Two copies started gap seconds apart: one ends at once, the other makes the one run."""
+    name = f"two-copies-{gap}s"
+    clean_machine()
+    release = publish_release.publish(BUILD, rate=1_000_000, installer_padding=3 << 20)
+    manifests, installers = request_counts()
+    copies = [launch(setup_exe)]
+    time.sleep(gap)
+    copies.append(launch(setup_exe))
+    started = time.time()
+    while time.time() < started + HAND_OVER_SECONDS and all(copy.poll() is None for copy in copies):
+        time.sleep(0.05)
+    ended = [copy for copy in copies if copy.poll() is not None]
+    expect(len(ended) == 1, f"{name}: {len(ended)} copies ended within {HAND_OVER_SECONDS} s, expected one")
+    expect(gap == 0 or ended[0] is copies[1], f"{name}: the first copy ended, not the second")
+    expect(ended[0].returncode == 0, f"{name}: the second copy ended with exit code {ended[0].returncode}")
+    setup = Setup(setup_exe, probe_exe, name, process=copies[1] if ended[0] is copies[0] else copies[0])
+    expect(setup.window["windows"] == "1", f"{name}: {setup.window['windows']} installer windows")
+    setup.wait_for("downloading", [(BAR, BLUE)])
+    code = setup.wait_exit()
+    expect(code == 0, f"{name}: exit code {code}")
+    expect_installed(release, name)
+    manifests, installers = (now - before for now, before in zip(request_counts(), (manifests, installers)))
+    expect((manifests, installers) == (1, 1),
+           f"{name}: {manifests} installer manifest requests and {installers} installer downloads, expected one each")
+    print(f"ok: of two copies started {gap} s apart one ends with 0 at once; one window, one manifest request "
+          "and one download, and the run installs")
+
+
+def after_a_killed_copy(setup_exe, probe_exe):
+    clean_machine()
+    publish_release.publish(BUILD, rate=500_000, installer_padding=8 << 20)
+    killed = Setup(setup_exe, probe_exe, "killed")
+    killed.wait_for("downloading", [(BAR, BLUE)])
+    killed.process.kill()
+    killed.process.wait()
+    # Wine's server tears the dead process down after it has gone.
+    time.sleep(1)
+    release = publish_release.publish(BUILD)
+    setup = Setup(setup_exe, probe_exe, "after-kill")
+    code = setup.wait_exit()
+    expect(code == 0, f"after-kill: exit code {code}")
+    expect_installed(release, "after-kill")
+    print("ok: a copy started after the first was killed during its download runs a whole installation")
+
+
+def probe_until(setup, wanted, label, timeout=15):
+    """Probes the window until every wanted field holds."""
+    deadline = time.time() + timeout
+    while True:
+        fields = setup.probe()
+        if all(fields[key] == value for key, value in wanted.items()):
+            return
+        if time.time() > deadline:
+            raise Failure(f"{setup.name}: {label}: {fields} instead of {wanted}")
+        time.sleep(0.2)
+
+
+def second_copies_on_the_failed_screen(setup_exe, setup, failed):
+    """The failed first copy behind another program's window, then minimised: a second copy brings it back in
+    front as it was, starts no run and ends."""
+    manifests = request_counts()[0]
+    other = launch("notepad")
+    probe_until(setup, {"foreground": "0", "front": "0"}, "behind the other window")
+    for label in ("behind", "minimised"):
+        if label == "minimised":
+            fields = setup.probe("minimize")
+            expect(fields["iconic"] == "1", f"{setup.name}: the probe could not minimise the window")
+        started = time.time()
+        expect_hand_over(launch(setup_exe), f"{setup.name}: {label}", started)
+        probe_until(setup, {"iconic": "0", "foreground": "1", "front": "1", "windows": "1"},
+                    f"after a second copy while {label}", timeout=2)
+        setup.wait_for(f"failed-{label}-second-copy", failed, timeout=2)
+    other.kill()
+    expect(request_counts()[0] == manifests, f"{setup.name}: a second copy asked for the installer manifest")
+    print("ok: a second copy while the first shows the failed screen behind another window, and while it is "
+          "minimised, ends with 0 and brings that screen back in front, unchanged")
+
+
 def failure_then_retry(setup_exe, probe_exe):
     clean_machine()
     publish_release.publish(BUILD, broken=True)
     setup = Setup(setup_exe, probe_exe, "retry")
-    setup.wait_for("failed", [(BAR, RED), (setup.close_probe, WHITE)])
+    failed = [(BAR, RED), (setup.close_probe, WHITE)]
+    setup.wait_for("failed", failed)
+    second_copies_on_the_failed_screen(setup_exe, setup, failed)
     release = publish_release.publish(BUILD)
     setup.click(setup.primary)
     code = setup.wait_exit()
@@ -190,12 +321,16 @@ def main():
     setup_exe, probe_exe = sys.argv[1:3]
     os.makedirs(SHOTS, exist_ok=True)
     failures = 0
-    for scenario in (clean_installation, failure_then_retry, cancel_during_download):
+    # Every scenario after the first starts its copy after an earlier one has ended.
+    scenarios = (clean_installation, lambda *exes: two_copies(*exes, 0), lambda *exes: two_copies(*exes, 1),
+                 after_a_killed_copy, failure_then_retry, cancel_during_download)
+    for scenario in scenarios:
         try:
             scenario(setup_exe, probe_exe)
         except Failure as failure:
             failures += 1
             print(f"FAIL: {failure}")
+        stop_launched()
     clean_machine()
     return 1 if failures else 0
 

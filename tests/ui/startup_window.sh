@@ -4,8 +4,10 @@
 #     on the project's prefix (Windows 10): the window is 620 x 330 outside.
 #   startup_window.sh unsupported SETUP_EXE PROBE_EXE
 #     on a prefix of its own set to Windows 8.1: the window is 620 x 380, shows
-#     the systems instead of a progress bar (no run started), and ends with exit
-#     code 0 on Enter and, in a second start, on a click on "关闭".
+#     the systems instead of a progress bar (no run started), a second copy
+#     started beside it ends by itself with exit code 0 and opens no window,
+#     and it ends with exit code 0 on Enter and, in a second start, on a click
+#     on "关闭".
 # Screenshots stay in <build>/tests/ui/screenshots/.
 set -euo pipefail
 mode=$1 setup_exe=$2 probe_exe=$3
@@ -96,6 +98,16 @@ check_unsupported_screen() {
     echo "ok: unsupported screen, $outer outside, no run"
 }
 
+# A second copy beside the window ends by itself, with exit code 0, within about 3 s.
+expect_second_copy_hands_over() {
+    local code=0 line
+    timeout 3.5 "$repo_dir/tools/wine-run" "$setup_exe" >/dev/null 2>&1 </dev/null || code=$?
+    [ "$code" -eq 0 ] || fail "a second copy ended with exit code $code (124: still running after 3.5 s)"
+    line=$(wine_run "$probe_exe" 1 </dev/null) || fail "the first window is gone after a second copy"
+    [[ $line == *" windows=1"* ]] || fail "a second copy opened a window of its own: $line"
+    echo "ok: a second copy ends with exit code 0 and opens no window"
+}
+
 case $mode in
 supported)
     # The run that starts with the window sends its requests to a closed
@@ -113,6 +125,7 @@ unsupported)
 
     start_setup
     check_unsupported_screen "$shots/unsupported-enter.png"
+    expect_second_copy_hands_over
     # Wine names the program's X windows with its process id.
     xdotool search --all --pid "$setup_pid" --name "澜岫 在线安装" windowfocus --sync %1 \
         || fail "no X window of the program to focus"

@@ -53,6 +53,12 @@ class Control:
         with self.opener.open(request, timeout=60) as response:
             return response.read().decode("utf-8").strip()
 
+    def request_count(self, contains):
+        """How many requests so far had a target containing the text."""
+        query = urllib.parse.urlencode({"contains": contains})
+        with self.opener.open(f"{self.base}/requests?{query}", timeout=60) as response:
+            return sum(line.startswith("request ") for line in response.read().decode("utf-8").splitlines())
+
     def serve_file(self, name, path):
         return self.put(f"/blob/{urllib.parse.quote(name)}?path={urllib.parse.quote(path)}")
 
