@@ -187,7 +187,9 @@ def expect_installed(release, name):
 
 def clean_installation(setup_exe, probe_exe):
     clean_machine()
-    release = publish_release.publish(BUILD, rate=1_000_000, installer_padding=3 << 20)
+    # Eight seconds of download: long enough to be seen even when a loaded
+    # machine takes seconds to start the window probe.
+    release = publish_release.publish(BUILD, rate=1_000_000, installer_padding=8 << 20)
     setup = Setup(setup_exe, probe_exe, "install")
     setup.wait_for("downloading", [(BAR, BLUE)])
     code = setup.wait_exit()
