@@ -32,6 +32,6 @@ function(delay_import_library dll)
   set_target_properties(delayed_${dll} PROPERTIES IMPORTED_LOCATION ${library})
 endfunction()
 
-foreach(dll winhttp gdiplus comctl32 user32 gdi32 shell32 ole32 advapi32)
+foreach(dll winhttp gdiplus comctl32 user32 gdi32 shell32 ole32 oleaut32 oleacc advapi32)
   delay_import_library(${dll})
 endforeach()

@@ -149,6 +149,20 @@ void DrawPolyline(HDC dc, const DrawOperation& operation) {
     Polyline(dc, points.data(), static_cast<int>(points.size()));
 }
 
+void DrawFocusRing(HDC dc, const RECT& rect, const DrawOperation& operation) {
+    // An inside-frame pen keeps the whole ring within the control.
+    const UniquePen pen(CreatePen(PS_INSIDEFRAME, operation.pen_width, ToColorRef(operation.colour)));
+    if (!pen) return;
+    const SelectGuard select_brush(dc, GetStockObject(NULL_BRUSH));
+    const SelectGuard select_pen(dc, pen.get());
+    RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, operation.corner, operation.corner);
+}
+
+Colour SystemColour(int index) {
+    const COLORREF colour = GetSysColor(index);
+    return (Colour{GetRValue(colour)} << 16) | (Colour{GetGValue(colour)} << 8) | Colour{GetBValue(colour)};
+}
+
 void Execute(HDC dc, const DrawOperation& operation, const PaintResources& resources) {
     const RECT rect = ToRect(operation.rect);
     const COLORREF colour = ToColorRef(operation.colour);
@@ -167,6 +181,7 @@ void Execute(HDC dc, const DrawOperation& operation, const PaintResources& resou
         case DrawKind::Logo:
         case DrawKind::Icon: DrawImage(dc, operation, resources); return;
         case DrawKind::Polyline: DrawPolyline(dc, operation); return;
+        case DrawKind::FocusRing: DrawFocusRing(dc, rect, operation); return;
     }
 }
 
@@ -199,6 +214,24 @@ PaintResources CreatePaintResources(RunState state, int dpi) {
     if (gdiplus_token != 0) resources.logo_image = LoadLogoImage();
     resources.window_icon = LoadWindowIcon(dpi);
     return resources;
+}
+
+Palette CurrentPalette(bool always_high_contrast) {
+    HIGHCONTRASTW high_contrast{};
+    high_contrast.cbSize = sizeof high_contrast;
+    const bool on = always_high_contrast ||
+                    (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof high_contrast, &high_contrast, 0) != FALSE &&
+                     (high_contrast.dwFlags & HCF_HIGHCONTRASTON) != 0);
+    const SystemColours system{
+        .window = SystemColour(COLOR_WINDOW),
+        .window_text = SystemColour(COLOR_WINDOWTEXT),
+        .gray_text = SystemColour(COLOR_GRAYTEXT),
+        .button_face = SystemColour(COLOR_BTNFACE),
+        .button_text = SystemColour(COLOR_BTNTEXT),
+        .highlight = SystemColour(COLOR_HIGHLIGHT),
+        .highlight_text = SystemColour(COLOR_HIGHLIGHTTEXT),
+    };
+    return ChoosePalette(on, system);
 }
 
 void ReleasePaintResources(PaintResources& resources) {
@@ -291,6 +324,8 @@ void PaintWindow(HWND window, const PaintResources& resources, const WindowModel
             .gdiplus_running = gdiplus_token != 0,
             .has_logo = static_cast<bool>(resources.logo_image),
             .has_icon = static_cast<bool>(resources.window_icon),
+            .palette = resources.palette,
+            .focus_cue = model.focus_cue_visible ? model.focus : WindowControl::None,
         };
         std::vector<DrawOperation> operations = BuildPaintList(inputs);
         ScalePaintList(operations, model.scale, units, pixels);

@@ -18,10 +18,17 @@ struct PaintResources {
     UniqueGpImage logo_image;
     // Made again only when the DPI changes; freed with the window.
     UniqueIcon window_icon;
+    // Chosen again when the system's colours or its high-contrast setting change.
+    Palette palette = NormalPalette();
 };
 
 // A font of the given size in points at the window's DPI.
 UniqueFont CreateUiFont(int dpi, int points, int weight, const wchar_t* face);
+
+// The system's colours while high contrast is on (or always, for a window
+// made to show its high-contrast look), otherwise the window's own.
+Palette CurrentPalette(bool always_high_contrast);
+
 // Fonts in the order title, headline, body, button; the logo only while GDI+
 // runs; the icon at 48 units, or at the system's size when that fails.
 PaintResources CreatePaintResources(RunState state, int dpi);

@@ -6,14 +6,55 @@
 namespace quorvane {
 namespace {
 
-constexpr Colour kWindowBackground = 0xF6F8FC;
 constexpr Colour kWhite = 0xFFFFFF;
 constexpr Colour kRule = 0xE2E8F0;
 constexpr Colour kInk = 0x0F172A;
 constexpr Colour kStrongText = 0x1E293B;
 constexpr Colour kBodyText = 0x475569;
-constexpr Colour kMutedText = 0x64748B;
 constexpr Colour kBlue = 0x2563EB;
+
+constexpr Palette kNormalPalette{
+    .window_background = 0xF6F8FC,
+    .header = kWhite,
+    .header_rule = kRule,
+    .card = kWhite,
+    .card_frame = kRule,
+    .title_text = kInk,
+    .muted_text = 0x64748B,
+    .body_text = kBodyText,
+    .strong_text = kStrongText,
+    .headline_text = kInk,
+    .failed_headline_text = 0xB91C1C,
+    .cancelled_headline_text = 0xB45309,
+    .finished_headline_text = 0x15803D,
+    .bar_track = kRule,
+    .bar_track_frame = kRule,
+    .bar_fill = kBlue,
+    .failed_bar_fill = 0xDC2626,
+    .cancelled_bar_fill = 0xD97706,
+    .box_fill_on = kBlue,
+    .box_fill_off = kWhite,
+    .pressed_box_fill_on = 0x1D4ED8,
+    .pressed_box_fill_off = kRule,
+    .box_border_on = kBlue,
+    .box_border_off = 0xCBD5E1,
+    .hover_box_border_off = 0x94A3B8,
+    .check_mark = kWhite,
+    .box_label = kBodyText,
+    .hover_box_label = 0x1E40AF,
+    .box_focus_ring = kStrongText,
+    .disabled_button = {0xF1F5F9, kRule, 0x94A3B8},
+    .primary_button = {0x3B82F6, 0x3B82F6, kWhite},
+    .hover_primary_button = {kBlue, kBlue, kWhite},
+    .pressed_primary_button = {0x1D4ED8, 0x1D4ED8, kWhite},
+    .secondary_button = {kWhite, 0xCBD5E1, kStrongText},
+    .hover_secondary_button = {0xF8FAFC, 0x94A3B8, kStrongText},
+    .pressed_secondary_button = {kRule, 0xCBD5E1, kStrongText},
+};
+
+// The focus cue: a 2-unit ring 3 units inside a button, or round the check box's label.
+constexpr std::int32_t kFocusRingWidth = 2;
+constexpr std::int32_t kFocusRingInset = 3;
 
 class PaintList {
 public:
@@ -41,11 +82,20 @@ public:
         operation.points = std::move(points);
         operation.pen_width = pen_width;
     }
-    void Button(ClientRect rect, const wchar_t* caption, bool primary_style, bool enabled, bool hover, bool pressed) {
-        const ButtonLook look = ButtonLookFor(enabled, primary_style, pressed, hover);
+    void FocusRing(ClientRect rect, std::int32_t corner, Colour colour) {
+        DrawOperation& operation = Add(DrawKind::FocusRing, rect);
+        operation.corner = corner;
+        operation.colour = colour;
+        operation.pen_width = kFocusRingWidth;
+    }
+    void Button(ClientRect rect, const wchar_t* caption, const ButtonLook& look, bool focused) {
         FillRoundRect(rect, 7, look.fill);
         FrameRoundRect(rect, 7, look.border);
         Text(caption, rect, FontRole::Button, look.text, kTextCentred);
+        if (focused) {
+            const std::int32_t inset = kFocusRingInset;
+            FocusRing({rect.left + inset, rect.top + inset, rect.right - inset, rect.bottom - inset}, 5, look.text);
+        }
     }
 
     std::vector<DrawOperation> Take() { return std::move(operations_); }
@@ -67,103 +117,196 @@ private:
     std::vector<DrawOperation> operations_;
 };
 
-void AddHeaderAndCard(PaintList& list, const PaintInputs& in) {
+void AddHeaderAndCard(PaintList& list, const PaintInputs& in, const PanelRects& places) {
     const std::int32_t w = in.width;
     const std::int32_t h = in.height;
-    list.FillRect({0, 0, w, h}, kWindowBackground);
-    list.FillRect({0, 0, w, 76}, kWhite);
-    list.FillRect({0, 75, w, 76}, kRule);
+    const Palette& colours = in.palette;
+    list.FillRect({0, 0, w, h}, colours.window_background);
+    list.FillRect({0, 0, w, 76}, colours.header);
+    list.FillRect({0, 75, w, 76}, colours.header_rule);
     if (in.has_logo) {
         list.Image(DrawKind::Logo, {28, 18, 68, 58});
     } else if (in.has_icon) {
         list.Image(DrawKind::Icon, {28, 18, 68, 58});
     }
-    list.Text(L"澜岫", {80, 12, w - 28, 41}, FontRole::Title, kInk, kTextLeft);
-    list.Text(L"联网获取最新版并自动完成安装", {80, 40, w - 28, 65}, FontRole::Body, kMutedText, kTextLeft);
-    list.FillRoundRect({24, 92, w - 24, h - 70}, 8, kWhite);
-    list.FrameRoundRect({24, 92, w - 24, h - 70}, 8, kRule);
+    list.Text(L"澜岫", places.title, FontRole::Title, colours.title_text, kTextLeft);
+    list.Text(L"联网获取最新版并自动完成安装", places.subtitle, FontRole::Body, colours.muted_text, kTextLeft);
+    list.FillRoundRect({24, 92, w - 24, h - 70}, 8, colours.card);
+    list.FrameRoundRect({24, 92, w - 24, h - 70}, 8, colours.card_frame);
     const Headline headline =
-        HeadlineFor(in.display.state, in.cancel_requested, in.installer_running, in.display.percent);
-    list.Text(headline.text, {44, 106, w - 44, 134}, FontRole::Headline, headline.colour, kTextLeft);
+        HeadlineFor(in.display.state, in.cancel_requested, in.installer_running, in.display.percent, colours);
+    list.Text(headline.text, places.headline, FontRole::Headline, headline.colour, kTextLeft);
 }
 
-void AddSystemPanel(PaintList& list, const PaintInputs& in) {
-    const std::int32_t w = in.width;
-    list.Text(L"当前系统：", {44, 152, 138, 178}, FontRole::Body, kMutedText, kTextLeft);
-    list.Text(in.display.system_name, {138, 152, w - 44, 178}, FontRole::Headline, kStrongText, kTextLeft);
-    list.Text(L"支持系统：", {44, 188, 138, 214}, FontRole::Body, kMutedText, kTextLeft);
-    list.Text(in.display.status_line, {138, 186, w - 44, 238}, FontRole::Body, kBodyText, kTextMultiLine);
-    list.Button(in.layout.primary_button, PrimaryCaption(in.display.state, in.cancel_requested), false, true,
-                in.interaction.primary_hover, in.interaction.primary_pressed);
+ButtonLook LookOf(const PaintInputs& in, bool enabled, bool primary_style, bool hover, bool pressed) {
+    return ButtonLookFor(enabled, primary_style, pressed, hover, in.palette);
 }
 
-Colour BarColour(RunState state) {
-    if (state == RunState::Failed) return 0xDC2626;
-    if (state == RunState::Cancelled) return 0xD97706;
-    return kBlue;
+void AddSystemPanel(PaintList& list, const PaintInputs& in, const PanelRects& places) {
+    const Palette& colours = in.palette;
+    list.Text(L"当前系统：", places.current_system_label, FontRole::Body, colours.muted_text, kTextLeft);
+    list.Text(in.display.system_name, places.current_system, FontRole::Headline, colours.strong_text, kTextLeft);
+    list.Text(L"支持系统：", places.supported_systems_label, FontRole::Body, colours.muted_text, kTextLeft);
+    list.Text(in.display.status_line, places.supported_systems, FontRole::Body, colours.body_text, kTextMultiLine);
+    list.Button(in.layout.primary_button, PrimaryCaption(in.display.state, in.cancel_requested),
+                LookOf(in, true, false, in.interaction.primary_hover, in.interaction.primary_pressed),
+                in.focus_cue == WindowControl::PrimaryButton);
 }
 
-void AddProgressPanel(PaintList& list, const PaintInputs& in) {
-    const std::int32_t w = in.width;
-    list.Text(in.display.status_line, {44, 136, w - 44, 160}, FontRole::Body, kBodyText, kTextEllipsis);
-    list.FillRoundRect({44, 170, w - 94, 178}, 12, kRule);
-    const std::int32_t fill = BarFillWidth(w, in.display.percent);
-    if (fill > 0) list.FillRoundRect({44, 170, 44 + fill, 178}, 12, BarColour(in.display.state));
-    list.Text(PercentText(in.display.percent), {w - 84, 161, w - 44, 187}, FontRole::Body, kBodyText, kTextRight);
+Colour BarColour(RunState state, const Palette& colours) {
+    if (state == RunState::Failed) return colours.failed_bar_fill;
+    if (state == RunState::Cancelled) return colours.cancelled_bar_fill;
+    return colours.bar_fill;
+}
+
+void AddProgressPanel(PaintList& list, const PaintInputs& in, const PanelRects& places) {
+    const Palette& colours = in.palette;
+    list.Text(in.display.status_line, places.status_line, FontRole::Body, colours.body_text, kTextEllipsis);
+    list.FillRoundRect(places.bar_track, 12, colours.bar_track);
+    // The track's own outline needs no second drawing in the window's own colours.
+    if (colours.bar_track_frame != colours.bar_track) list.FrameRoundRect(places.bar_track, 12, colours.bar_track_frame);
+    const std::int32_t fill = BarFillWidth(in.width, in.display.percent);
+    const ClientRect& track = places.bar_track;
+    if (fill > 0) {
+        list.FillRoundRect({track.left, track.top, track.left + fill, track.bottom}, 12,
+                           BarColour(in.display.state, colours));
+    }
+    list.Text(PercentText(in.display.percent), places.percent, FontRole::Body, colours.body_text, kTextRight);
 }
 
 void AddAutoRunBox(PaintList& list, const PaintInputs& in) {
-    const std::int32_t l = in.layout.auto_run_box.left;
-    const std::int32_t t = in.layout.auto_run_box.top;
+    const Palette& colours = in.palette;
+    const ClientRect& control = in.layout.auto_run_box;
+    const std::int32_t l = control.left;
+    const std::int32_t t = control.top;
     const bool on = in.launch_after_install;
     const bool hover = in.interaction.auto_run_hover;
     const bool pressed = in.interaction.auto_run_pressed;
-    const Colour fill = pressed ? (on ? 0x1D4ED8 : 0xE2E8F0) : (on ? kBlue : kWhite);
-    const Colour border = on ? kBlue : (hover && !pressed ? 0x94A3B8 : 0xCBD5E1);
+    const Colour fill = pressed ? (on ? colours.pressed_box_fill_on : colours.pressed_box_fill_off)
+                                : (on ? colours.box_fill_on : colours.box_fill_off);
+    const Colour border =
+        on ? colours.box_border_on : (hover && !pressed ? colours.hover_box_border_off : colours.box_border_off);
     const ClientRect box{l, t + 6, l + 18, t + 24};
     list.FillRoundRect(box, 5, fill);
     list.FrameRoundRect(box, 5, border);
-    if (on) list.Polyline({{l + 4, t + 15}, {l + 8, t + 19}, {l + 14, t + 11}}, kWhite, 2);
-    list.Text(L"安装完成后自动运行", {l + 27, t, in.layout.auto_run_box.right, in.layout.auto_run_box.bottom},
-              FontRole::Body, hover ? 0x1E40AF : kBodyText, kTextLeft);
+    if (on) list.Polyline({{l + 4, t + 15}, {l + 8, t + 19}, {l + 14, t + 11}}, colours.check_mark, 2);
+    list.Text(L"安装完成后自动运行", AutoRunLabelRect(control), FontRole::Body,
+              hover ? colours.hover_box_label : colours.box_label, kTextLeft);
+    if (in.focus_cue == WindowControl::AutoRunBox) {
+        list.FocusRing({l + 22, t + 4, control.right, control.bottom - 4}, 5, colours.box_focus_ring);
+    }
 }
 
 void AddButtons(PaintList& list, const PaintInputs& in) {
     const RunState state = in.display.state;
     const bool finished_run = state == RunState::Cancelled || state == RunState::Failed;
     if (finished_run) {
-        list.Button(in.layout.close_button, L"关闭", false, true, in.interaction.close_hover,
-                    in.interaction.close_pressed);
+        list.Button(in.layout.close_button, L"关闭",
+                    LookOf(in, true, false, in.interaction.close_hover, in.interaction.close_pressed),
+                    in.focus_cue == WindowControl::CloseButton);
     }
-    list.Button(in.layout.primary_button, PrimaryCaption(state, in.cancel_requested), finished_run,
-                IsPrimaryEnabled(state, in.cancel_requested), in.interaction.primary_hover,
-                in.interaction.primary_pressed);
+    const bool enabled = IsPrimaryEnabled(state, in.cancel_requested);
+    list.Button(in.layout.primary_button, PrimaryCaption(state, in.cancel_requested),
+                LookOf(in, enabled, finished_run, in.interaction.primary_hover, in.interaction.primary_pressed),
+                enabled && in.focus_cue == WindowControl::PrimaryButton);
 }
 
 }  // namespace
 
-Headline HeadlineFor(RunState state, bool cancel_requested, bool installer_running, std::int32_t percent) {
-    switch (state) {
-        case RunState::Unsupported: return {L"当前系统无法安装", kInk};
-        case RunState::Failed: return {L"安装遇到问题", 0xB91C1C};
-        case RunState::Cancelled: return {L"安装已取消", 0xB45309};
-        case RunState::Finished: return {L"安装完成", 0x15803D};
-        case RunState::Running: break;
-    }
-    if (cancel_requested) return {installer_running ? L"正在完成当前安装" : L"正在取消安装", kInk};
-    return {StepLabel(StepForPercent(percent)), kInk};
+const Palette& NormalPalette() { return kNormalPalette; }
+
+Palette HighContrastPalette(const SystemColours& system) {
+    const ButtonLook secondary{system.button_face, system.window_text, system.button_text};
+    const ButtonLook secondary_active{system.button_face, system.highlight, system.button_text};
+    const ButtonLook primary{system.highlight, system.window_text, system.highlight_text};
+    const ButtonLook primary_active{system.highlight, system.highlight_text, system.highlight_text};
+    return Palette{
+        .window_background = system.window,
+        .header = system.window,
+        .header_rule = system.window_text,
+        .card = system.window,
+        .card_frame = system.window_text,
+        .title_text = system.window_text,
+        .muted_text = system.gray_text,
+        .body_text = system.window_text,
+        .strong_text = system.window_text,
+        .headline_text = system.window_text,
+        .failed_headline_text = system.window_text,
+        .cancelled_headline_text = system.window_text,
+        .finished_headline_text = system.window_text,
+        .bar_track = system.window,
+        .bar_track_frame = system.window_text,
+        .bar_fill = system.highlight,
+        .failed_bar_fill = system.highlight,
+        .cancelled_bar_fill = system.highlight,
+        .box_fill_on = system.highlight,
+        .box_fill_off = system.window,
+        .pressed_box_fill_on = system.highlight,
+        .pressed_box_fill_off = system.window,
+        .box_border_on = system.window_text,
+        .box_border_off = system.window_text,
+        .hover_box_border_off = system.highlight,
+        .check_mark = system.highlight_text,
+        .box_label = system.window_text,
+        .hover_box_label = system.window_text,
+        .box_focus_ring = system.window_text,
+        .disabled_button = {system.button_face, system.gray_text, system.gray_text},
+        .primary_button = primary,
+        .hover_primary_button = primary_active,
+        .pressed_primary_button = primary_active,
+        .secondary_button = secondary,
+        .hover_secondary_button = secondary_active,
+        .pressed_secondary_button = secondary_active,
+    };
 }
 
-ButtonLook ButtonLookFor(bool enabled, bool primary_style, bool pressed, bool hover) {
-    if (!enabled) return {0xF1F5F9, 0xE2E8F0, 0x94A3B8};
-    if (primary_style) {
-        if (pressed) return {0x1D4ED8, 0x1D4ED8, kWhite};
-        if (hover) return {kBlue, kBlue, kWhite};
-        return {0x3B82F6, 0x3B82F6, kWhite};
+Palette ChoosePalette(bool high_contrast_on, const SystemColours& system) {
+    return high_contrast_on ? HighContrastPalette(system) : kNormalPalette;
+}
+
+PanelRects PanelRectsFor(std::int32_t width) {
+    const std::int32_t w = width;
+    return PanelRects{
+        .title = {80, 12, w - 28, 41},
+        .subtitle = {80, 40, w - 28, 65},
+        .headline = {44, 106, w - 44, 134},
+        .status_line = {44, 136, w - 44, 160},
+        .bar_track = {44, 170, w - 94, 178},
+        .percent = {w - 84, 161, w - 44, 187},
+        .current_system_label = {44, 152, 138, 178},
+        .current_system = {138, 152, w - 44, 178},
+        .supported_systems_label = {44, 188, 138, 214},
+        .supported_systems = {138, 186, w - 44, 238},
+    };
+}
+
+ClientRect AutoRunLabelRect(const ClientRect& auto_run_box) {
+    return {auto_run_box.left + 27, auto_run_box.top, auto_run_box.right, auto_run_box.bottom};
+}
+
+Headline HeadlineFor(RunState state, bool cancel_requested, bool installer_running, std::int32_t percent,
+                     const Palette& palette) {
+    switch (state) {
+        case RunState::Unsupported: return {L"当前系统无法安装", palette.headline_text};
+        case RunState::Failed: return {L"安装遇到问题", palette.failed_headline_text};
+        case RunState::Cancelled: return {L"安装已取消", palette.cancelled_headline_text};
+        case RunState::Finished: return {L"安装完成", palette.finished_headline_text};
+        case RunState::Running: break;
     }
-    if (pressed) return {0xE2E8F0, 0xCBD5E1, kStrongText};
-    if (hover) return {0xF8FAFC, 0x94A3B8, kStrongText};
-    return {kWhite, 0xCBD5E1, kStrongText};
+    if (cancel_requested) return {installer_running ? L"正在完成当前安装" : L"正在取消安装", palette.headline_text};
+    return {StepLabel(StepForPercent(percent)), palette.headline_text};
+}
+
+ButtonLook ButtonLookFor(bool enabled, bool primary_style, bool pressed, bool hover, const Palette& palette) {
+    if (!enabled) return palette.disabled_button;
+    if (primary_style) {
+        if (pressed) return palette.pressed_primary_button;
+        if (hover) return palette.hover_primary_button;
+        return palette.primary_button;
+    }
+    if (pressed) return palette.pressed_secondary_button;
+    if (hover) return palette.hover_secondary_button;
+    return palette.secondary_button;
 }
 
 std::int32_t BarFillWidth(std::int32_t client_width, std::int32_t percent) {
@@ -179,13 +322,14 @@ std::wstring PercentText(std::int32_t percent) {
 
 std::vector<DrawOperation> BuildPaintList(const PaintInputs& inputs) {
     const bool unsupported = inputs.display.state == RunState::Unsupported;
+    const PanelRects places = PanelRectsFor(inputs.width);
     PaintList list(!unsupported && inputs.gdiplus_running);
-    AddHeaderAndCard(list, inputs);
+    AddHeaderAndCard(list, inputs, places);
     if (unsupported) {
-        AddSystemPanel(list, inputs);
+        AddSystemPanel(list, inputs, places);
         return list.Take();
     }
-    AddProgressPanel(list, inputs);
+    AddProgressPanel(list, inputs, places);
     if (inputs.display.state == RunState::Running && !inputs.cancel_requested) AddAutoRunBox(list, inputs);
     AddButtons(list, inputs);
     return list.Take();

@@ -7,6 +7,8 @@
 
 #include "pipeline/progress_post.h"
 #include "pipeline/worker.h"
+#include "ui/accessible.h"
+#include "ui/accessible_tree.h"
 #include "ui/bench_marks.h"
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
@@ -22,6 +24,17 @@ namespace {
 // the window takes them, the window would never repaint. A record that finds
 // the last paint older than this paints at once.
 constexpr ULONGLONG kLongestPaintGapMs = 30;
+
+// The window's one timer. Screen readers are told of a child's changes at
+// most every kNoticePeriodMs; a change held back must still be told when no
+// further record or input comes (a download that stalls, the last percent
+// before a long step), and nothing else would wake the window then.
+constexpr UINT_PTR kNoticeTimer = 1;
+
+static_assert(static_cast<DWORD>(AccessibleEvent::Focus) == EVENT_OBJECT_FOCUS &&
+              static_cast<DWORD>(AccessibleEvent::StateChange) == EVENT_OBJECT_STATECHANGE &&
+              static_cast<DWORD>(AccessibleEvent::NameChange) == EVENT_OBJECT_NAMECHANGE &&
+              static_cast<DWORD>(AccessibleEvent::ValueChange) == EVENT_OBJECT_VALUECHANGE);
 
 class Win32WindowSystem final : public WindowSystem {
 public:
@@ -49,6 +62,9 @@ public:
         TrackMouseEvent(&track);
     }
     void DestroyWindow() override { ::DestroyWindow(window_); }
+    void ShowFocusCue() override {
+        SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    }
     void StartInstall() override {
         quorvane::StartInstall(
             [this] {
@@ -66,8 +82,10 @@ private:
 
 // Everything the window owns, kept with the window and freed when it goes.
 struct WindowData {
-    WindowData(HWND window, InstallStages stages)
-        : system(window, std::move(stages)), model{display_state, run_flags, system, {}, {}, {}, {}} {
+    WindowData(HWND window, const InstallerWindowOptions& options)
+        : system(window, options.stages),
+          model{display_state, run_flags, system, {}, {}, {}, {}, WindowControl::None, false},
+          always_high_contrast(options.always_high_contrast) {
         system.Attach(model);
     }
     WindowData(const WindowData&) = delete;
@@ -77,6 +95,11 @@ struct WindowData {
     WindowModel model;
     PaintResources resources;
     ULONGLONG last_paint_tick = 0;
+    bool always_high_contrast;
+    // Joined when the first reader asks; left after the object is disconnected.
+    UniqueComApartment apartment;
+    UniqueWindowAccessible accessible;
+    AccessibleAnnouncer announcer;
 };
 
 WindowData* DataOf(HWND window) { return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
@@ -91,28 +114,97 @@ void LayoutWindowControls(HWND window, WindowModel& model) {
     LayoutWindow(model, ClientSize{client.right - client.left, client.bottom - client.top});
 }
 
+// Tells readers what changed since they were last told; what is held back
+// is told when the notice timer fires.
+void AnnounceChanges(HWND window, WindowData& data) {
+    const bool focused = GetFocus() == window;
+    const ULONGLONG now = GetTickCount64();
+    std::uint64_t due = 0;
+    const std::vector<AccessibleNotice> notices = TakeAccessibleNotices(
+        data.announcer, AccessibleChildren(data.model, focused), focused ? FocusedChild(data.model) : kChildSelf,
+        now, due);
+    for (const AccessibleNotice& notice : notices) {
+        NotifyWinEvent(static_cast<DWORD>(notice.event), window, OBJID_CLIENT, notice.child);
+    }
+    if (due != 0) SetTimer(window, kNoticeTimer, static_cast<UINT>(due > now ? due - now : 1), nullptr);
+}
+
+bool AnnouncesChanges(UINT message) {
+    switch (message) {
+        case WM_INSTALL_PROGRESS:
+        case WM_ACCESSIBLE_ACTION:
+        case WM_KEYDOWN:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_CLOSE:
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+        case WM_TIMER: return true;
+        default: return false;
+    }
+}
+
+LRESULT OnGetObject(HWND window, WindowData& data, WPARAM wparam, LPARAM lparam) {
+    // The object id arrives as a 32-bit value in lParam.
+    if (static_cast<DWORD>(lparam) != static_cast<DWORD>(OBJID_CLIENT)) {
+        return DefWindowProcW(window, WM_GETOBJECT, wparam, lparam);
+    }
+    if (!data.accessible) {
+        data.apartment = EnterComApartment();
+        data.accessible = CreateWindowAccessible(window, data.model);
+    }
+    return AccessibleObjectResult(*data.accessible.get(), wparam);
+}
+
+bool FocusCueShown(HWND window) {
+    return (SendMessageW(window, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) == 0;
+}
+
+void OnUpdateUiState(HWND window, WindowModel& model, WPARAM wparam, LPARAM lparam) {
+    DefWindowProcW(window, WM_UPDATEUISTATE, wparam, lparam);
+    OnFocusCueChanged(model, FocusCueShown(window));
+}
+
+void OnSystemColoursChanged(WindowData& data) {
+    data.resources.palette = CurrentPalette(data.always_high_contrast);
+    data.system.Repaint(nullptr);
+}
+
 LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
     // The first run posts to this handle, so it is stored before anything else.
     main_window = window;
-    const auto* stages = static_cast<const InstallStages*>(creation.lpCreateParams);
-    auto data = std::make_unique<WindowData>(window, stages != nullptr ? *stages : DefaultInstallStages());
+    const auto* options = static_cast<const InstallerWindowOptions*>(creation.lpCreateParams);
+    auto data = std::make_unique<WindowData>(window, options != nullptr ? *options
+                                                                        : InstallerWindowOptions{DefaultInstallStages()});
     const int dpi = WindowDpi(window);
     data->model.scale = DpiScale{dpi};
     data->resources = CreatePaintResources(display_state.state, dpi);
+    data->resources.palette = CurrentPalette(data->always_high_contrast);
     WindowData* const owned = data.release();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owned));
     // Created at its size for 96 DPI; at another scale the client area grows with it.
     if (dpi != kUnitDpi) FitWindowToDpi(window, display_state.state, dpi);
     LayoutWindowControls(window, owned->model);
+    // Focus cues stay hidden until the keyboard is used, unless the user
+    // asked to see them always (SPI_SETKEYBOARDCUES), which makes the system
+    // ignore this request.
+    SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+    OnFocusCueChanged(owned->model, FocusCueShown(window));
     if (display_state.state == RunState::Unsupported) {
         owned->system.Repaint(nullptr);
-        return 0;
+    } else {
+        owned->system.StartInstall();
     }
-    owned->system.StartInstall();
+    // Takes note of what readers will first find.
+    AnnounceChanges(window, *owned);
     return 0;
 }
 
-void OnDestroy(WindowData& data) {
+void OnDestroy(HWND window, WindowData& data) {
+    KillTimer(window, kNoticeTimer);
+    if (data.accessible) DisconnectWindowAccessible(*data.accessible.get());
+    data.accessible.reset();
+    data.apartment.reset();
     ReleasePaintResources(data.resources);
     ShutdownGdiplus();
     PostQuitMessage(0);
@@ -163,7 +255,7 @@ bool OnSetCursor(HWND window, const WindowModel& model) {
 LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam, LPARAM lparam) {
     WindowModel& model = data.model;
     switch (message) {
-        case WM_DESTROY: OnDestroy(data); return 0;
+        case WM_DESTROY: OnDestroy(window, data); return 0;
         case WM_SIZE:
             LayoutWindowControls(window, model);
             data.system.Repaint(nullptr);
@@ -178,8 +270,22 @@ LRESULT HandleMessage(HWND window, WindowData& data, UINT message, WPARAM wparam
         case WM_INSTALL_PROGRESS: OnProgress(window, data, lparam); return 0;
         case WM_INSTALL_CLOSE: ::DestroyWindow(window); return 0;
         case WM_KEYDOWN:
-            if (OnKeyDown(model, static_cast<std::uint32_t>(wparam))) return 0;
+            if (OnKeyDown(model, static_cast<std::uint32_t>(wparam), GetKeyState(VK_SHIFT) < 0,
+                          (lparam & (LPARAM{1} << 30)) != 0)) {
+                return 0;
+            }
             break;
+        case WM_UPDATEUISTATE: OnUpdateUiState(window, model, wparam, lparam); return 0;
+        case WM_GETOBJECT: return OnGetObject(window, data, wparam, lparam);
+        case WM_ACCESSIBLE_ACTION: OnAccessibleAction(model, static_cast<std::int32_t>(wparam)); return 0;
+        case WM_SETTINGCHANGE:
+            if (wparam == SPI_SETHIGHCONTRAST) OnSystemColoursChanged(data);
+            break;
+        case WM_SYSCOLORCHANGE: OnSystemColoursChanged(data); break;
+        case WM_TIMER:
+            if (wparam != kNoticeTimer) break;
+            KillTimer(window, kNoticeTimer);
+            return 0;
         case WM_SETCURSOR:
             if (OnSetCursor(window, model)) return 1;
             break;
@@ -212,7 +318,10 @@ LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wparam, L
             return DefWindowProcW(window, message, wparam, lparam);
         }
         if (data == nullptr) return DefWindowProcW(window, message, wparam, lparam);
-        return HandleMessage(window, *data, message, wparam, lparam);
+        const LRESULT result = HandleMessage(window, *data, message, wparam, lparam);
+        // A handler may have destroyed the window, and its data with it.
+        if (AnnouncesChanges(message) && DataOf(window) == data) AnnounceChanges(window, *data);
+        return result;
     } catch (...) {
         return message == WM_CREATE ? -1 : 0;
     }

@@ -4,11 +4,20 @@
 
 #include <windows.h>
 
+#include "pipeline/worker.h"
+
 namespace quorvane {
 
-// The window's creation parameter may point to the InstallStages its runs use
-// (tests drive the window with scripted stages); without one it runs the real
-// stages. The stages are copied during creation.
+// What a test build of the window may change.
+struct InstallerWindowOptions {
+    InstallStages stages;             // the stages its runs use
+    bool always_high_contrast = false;  // paints with the system's colours as in high contrast
+};
+
+// The window's creation parameter may point to InstallerWindowOptions (tests
+// drive the window with scripted stages); without one it runs the real stages
+// and follows the system's high-contrast setting. The options are copied
+// during creation.
 LRESULT CALLBACK InstallerWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace quorvane

@@ -18,6 +18,48 @@ void RepaintControls(WindowModel& model) {
     model.system.Repaint(&model.layout.auto_run_box);
 }
 
+constexpr WindowControl kReadingOrder[] = {WindowControl::AutoRunBox, WindowControl::CloseButton,
+                                           WindowControl::PrimaryButton};
+constexpr int kControlCount = 3;
+
+int OrderOf(WindowControl control) {
+    for (int i = 0; i < kControlCount; ++i) {
+        if (kReadingOrder[i] == control) return i;
+    }
+    return -1;
+}
+
+// The first available control after `from` in reading order, wrapping round;
+// from None, the first (or the last, backwards). None when nothing is available.
+WindowControl NextAvailable(const WindowModel& model, WindowControl from, bool backwards) {
+    const int step = backwards ? kControlCount - 1 : 1;
+    int index = OrderOf(from);
+    if (index < 0) index = backwards ? 0 : kControlCount - 1;
+    for (int tries = 0; tries < kControlCount; ++tries) {
+        index = (index + step) % kControlCount;
+        if (IsControlAvailable(model, kReadingOrder[index])) return kReadingOrder[index];
+    }
+    return WindowControl::None;
+}
+
+void MoveFocus(WindowModel& model, WindowControl to) {
+    if (model.focus == to) return;
+    model.focus = to;
+    if (model.focus_cue_visible) RepaintControls(model);
+}
+
+// A control that became unavailable passes the focus to the next one.
+void PassFocusOn(WindowModel& model) {
+    if (model.focus == WindowControl::None || IsControlAvailable(model, model.focus)) return;
+    MoveFocus(model, NextAvailable(model, model.focus, false));
+}
+
+void ToggleAutoRun(WindowModel& model) {
+    RunFlag& launch = model.flags.launch_after_install;
+    launch.Exchange(!launch.Load());
+    model.system.Repaint(&model.layout.auto_run_box);
+}
+
 }  // namespace
 
 ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height) {
@@ -59,16 +101,36 @@ const wchar_t* PrimaryCaption(RunState state, bool cancel_requested) {
 }
 
 bool HitPrimaryButton(const WindowModel& model, ClientPoint point) {
-    return PrimaryEnabled(model) && Contains(model.layout.primary_button, point);
+    return IsControlAvailable(model, WindowControl::PrimaryButton) && Contains(model.layout.primary_button, point);
 }
 
 bool HitCloseButton(const WindowModel& model, ClientPoint point) {
-    return ShowsCloseButton(model.display.state) && Contains(model.layout.close_button, point);
+    return IsControlAvailable(model, WindowControl::CloseButton) && Contains(model.layout.close_button, point);
 }
 
 bool HitAutoRunBox(const WindowModel& model, ClientPoint point) {
-    return model.display.state == RunState::Running && !model.flags.cancel_requested.Load() &&
-           Contains(model.layout.auto_run_box, point);
+    return IsControlAvailable(model, WindowControl::AutoRunBox) && Contains(model.layout.auto_run_box, point);
+}
+
+bool IsControlAvailable(const WindowModel& model, WindowControl control) {
+    switch (control) {
+        case WindowControl::AutoRunBox:
+            return model.display.state == RunState::Running && !model.flags.cancel_requested.Load();
+        case WindowControl::CloseButton: return ShowsCloseButton(model.display.state);
+        case WindowControl::PrimaryButton: return PrimaryEnabled(model);
+        case WindowControl::None: break;
+    }
+    return false;
+}
+
+const ClientRect* ControlRect(const WindowModel& model, WindowControl control) {
+    switch (control) {
+        case WindowControl::AutoRunBox: return &model.layout.auto_run_box;
+        case WindowControl::CloseButton: return &model.layout.close_button;
+        case WindowControl::PrimaryButton: return &model.layout.primary_button;
+        case WindowControl::None: break;
+    }
+    return nullptr;
 }
 
 void ResetDisplayForRun(WindowModel& model) {
@@ -79,6 +141,7 @@ void ResetDisplayForRun(WindowModel& model) {
     model.interaction.primary_pressed = false;
     model.interaction.close_hover = false;
     model.interaction.close_pressed = false;
+    PassFocusOn(model);
 }
 
 void RequestCancel(WindowModel& model) {
@@ -86,6 +149,7 @@ void RequestCancel(WindowModel& model) {
     if (model.flags.cancel_requested.Exchange(true)) return;
     model.display.status_line = model.flags.installer_running.Load() ? L"程序正在安装，完成当前步骤后将停止"
                                                                      : L"正在取消安装，请稍候";
+    PassFocusOn(model);
     model.system.Repaint(nullptr);
 }
 
@@ -106,10 +170,21 @@ void ApplyProgressRecord(WindowModel& model, const ProgressRecord& record) {
     model.display.status_line = record.text;
     if (record.percent >= 0) model.display.percent = record.percent;
     model.display.state = record.state;
+    PassFocusOn(model);
     model.system.Repaint(nullptr);
 }
 
-bool OnKeyDown(WindowModel& model, std::uint32_t key) {
+void ActivateControl(WindowModel& model, WindowControl control) {
+    if (!IsControlAvailable(model, control)) return;
+    switch (control) {
+        case WindowControl::AutoRunBox: ToggleAutoRun(model); return;
+        case WindowControl::CloseButton: model.system.DestroyWindow(); return;
+        case WindowControl::PrimaryButton: PrimaryAction(model); return;
+        case WindowControl::None: return;
+    }
+}
+
+bool OnKeyDown(WindowModel& model, std::uint32_t key, bool shift, bool repeated) {
     if (key == kKeyEscape) {
         if (model.display.state == RunState::Running) {
             RequestCancel(model);
@@ -122,7 +197,23 @@ bool OnKeyDown(WindowModel& model, std::uint32_t key) {
         PrimaryAction(model);
         return true;
     }
+    if (key == kKeyTab) {
+        model.system.ShowFocusCue();
+        MoveFocus(model, NextAvailable(model, model.focus, shift));
+        return true;
+    }
+    if (key == kKeySpace && model.focus != WindowControl::None) {
+        // Holding Space acts once, as a system button does.
+        if (!repeated) ActivateControl(model, model.focus);
+        return true;
+    }
     return false;
+}
+
+void OnFocusCueChanged(WindowModel& model, bool visible) {
+    if (model.focus_cue_visible == visible) return;
+    model.focus_cue_visible = visible;
+    if (model.focus != WindowControl::None) RepaintControls(model);
 }
 
 void OnCloseRequest(WindowModel& model) {
@@ -162,21 +253,22 @@ void OnMouseLeave(WindowModel& model) {
 
 bool OnLeftButtonDown(WindowModel& model, ClientPoint point) {
     InteractionFlags& flags = model.interaction;
-    const ClientRect* pressed = nullptr;
+    WindowControl pressed = WindowControl::None;
     if (HitPrimaryButton(model, point)) {
         flags.primary_pressed = true;
-        pressed = &model.layout.primary_button;
+        pressed = WindowControl::PrimaryButton;
     } else if (HitCloseButton(model, point)) {
         flags.close_pressed = true;
-        pressed = &model.layout.close_button;
+        pressed = WindowControl::CloseButton;
     } else if (HitAutoRunBox(model, point)) {
         flags.auto_run_pressed = true;
-        pressed = &model.layout.auto_run_box;
+        pressed = WindowControl::AutoRunBox;
     } else {
         return false;
     }
     model.system.CaptureMouse();
-    model.system.Repaint(pressed);
+    // The focus stays where the keyboard put it: the mouse alone never shows a focus cue.
+    model.system.Repaint(ControlRect(model, pressed));
     return true;
 }
 
@@ -189,9 +281,7 @@ bool OnLeftButtonUp(WindowModel& model, ClientPoint point) {
     RepaintControls(model);
     // An action needs the press and the release on the same control.
     if (box_was_pressed && HitAutoRunBox(model, point)) {
-        RunFlag& launch = model.flags.launch_after_install;
-        launch.Exchange(!launch.Load());
-        model.system.Repaint(&model.layout.auto_run_box);
+        ActivateControl(model, WindowControl::AutoRunBox);
         return true;
     }
     if (primary_was_pressed && Contains(model.layout.primary_button, point)) {
@@ -199,7 +289,7 @@ bool OnLeftButtonUp(WindowModel& model, ClientPoint point) {
         return true;
     }
     if (close_was_pressed && HitCloseButton(model, point)) {
-        model.system.DestroyWindow();
+        ActivateControl(model, WindowControl::CloseButton);
         return true;
     }
     return false;

@@ -24,6 +24,9 @@ struct ControlLayout {
 ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height);
 ControlLayout ScaleLayout(const ControlLayout& units, const DpiScale& scale);
 
+// The controls that can hold the keyboard focus, in reading order after None.
+enum class WindowControl { None, AutoRunBox, CloseButton, PrimaryButton };
+
 struct InteractionFlags {
     bool primary_hover = false;
     bool primary_pressed = false;
@@ -47,6 +50,9 @@ public:
     // Starts a run unless one is under way; a run that starts calls
     // ResetDisplayForRun and repaints the whole client area before its worker starts.
     virtual void StartInstall() = 0;
+    // Keyboard cues are shown from now on; the window system answers with
+    // OnFocusCueChanged (the WM_CHANGEUISTATE convention).
+    virtual void ShowFocusCue() = 0;
 
 protected:
     ~WindowSystem() = default;
@@ -60,6 +66,11 @@ struct WindowModel {
     InteractionFlags interaction;
     DpiScale scale;            // the window's own DPI
     ClientSize client_units;   // the client area in units of 96 DPI
+    // The control that Space activates. Only Tab moves it there, so the mouse
+    // alone never shows a focus cue; a control that becomes unavailable passes
+    // it on. Drawn with a focus cue while the window's UI state shows cues.
+    WindowControl focus = WindowControl::None;
+    bool focus_cue_visible = false;
 };
 
 // Lays the window out for a client area of the given pixels at the model's scale.
@@ -73,18 +84,30 @@ bool HitPrimaryButton(const WindowModel& model, ClientPoint point);
 bool HitCloseButton(const WindowModel& model, ClientPoint point);
 bool HitAutoRunBox(const WindowModel& model, ClientPoint point);
 
+// The control exists and can act now (the conditions of its hit test).
+bool IsControlAvailable(const WindowModel& model, WindowControl control);
+const ClientRect* ControlRect(const WindowModel& model, WindowControl control);
+
 // The window's part of starting a run: the display shows the start of a run
 // and the buttons lose their hover and pressed looks; the auto-run box keeps its own.
 void ResetDisplayForRun(WindowModel& model);
 void RequestCancel(WindowModel& model);
 void PrimaryAction(WindowModel& model);
 void ApplyProgressRecord(WindowModel& model, const ProgressRecord& record);
+// What a click on the control does; nothing when it is not available. Mouse,
+// Space and a screen reader's default action all come here.
+void ActivateControl(WindowModel& model, WindowControl control);
 
 // Input handlers. Those returning bool return false where the message is left
 // to the system's default handling.
 inline constexpr std::uint32_t kKeyEscape = 0x1B;
 inline constexpr std::uint32_t kKeyEnter = 0x0D;
-bool OnKeyDown(WindowModel& model, std::uint32_t key);
+inline constexpr std::uint32_t kKeyTab = 0x09;
+inline constexpr std::uint32_t kKeySpace = 0x20;
+// Tab (Shift+Tab with shift) moves the focus over the available controls in
+// reading order; Space activates the focused control, once per press.
+bool OnKeyDown(WindowModel& model, std::uint32_t key, bool shift = false, bool repeated = false);
+void OnFocusCueChanged(WindowModel& model, bool visible);
 void OnCloseRequest(WindowModel& model);
 // True when the hand cursor belongs at the point.
 bool WantsHandCursor(const WindowModel& model, ClientPoint point);

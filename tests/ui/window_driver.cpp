@@ -15,6 +15,9 @@
 //   finish TEXT               ends the run successfully with its last record
 //   dpi DPI WIDTH HEIGHT      sends WM_DPICHANGED with a rectangle of that outer
 //                             size in the window's place; prints the new geometry
+// Options: --high-contrast paints with the system's colours as high contrast
+// does (and prints "colours window=RRGGBB text=RRGGBB ..." as GetSysColor
+// reports them); --unsupported shows the unsupported screen of Windows 8.1.
 // Exits with the message loop's exit code.
 
 #include <windows.h>
@@ -35,6 +38,8 @@
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
 #include "ui/startup.h"
+#include "ui/system_check.h"
+#include "ui/window.h"
 #include "ui/window_parameters.h"
 
 namespace quorvane {
@@ -161,20 +166,37 @@ InstallStages ScriptedStages() {
     return stages;
 }
 
+std::string Hex(int index) {
+    const COLORREF colour = GetSysColor(index);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    return text;
+}
+
 }  // namespace
 }  // namespace quorvane
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     using namespace quorvane;
+    InstallerWindowOptions options{ScriptedStages()};
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        if (option == L"--high-contrast") options.always_high_contrast = true;
+        if (option == L"--unsupported") ApplySystemCheck(WindowsVersion{6, 3, 9600}, display_state);
+    }
+    if (options.always_high_contrast) {
+        Say("colours window=" + Hex(COLOR_WINDOW) + " text=" + Hex(COLOR_WINDOWTEXT) + " gray=" +
+            Hex(COLOR_GRAYTEXT) + " face=" + Hex(COLOR_BTNFACE) + " button=" + Hex(COLOR_BTNTEXT) +
+            " highlight=" + Hex(COLOR_HIGHLIGHT) + " highlighttext=" + Hex(COLOR_HIGHLIGHTTEXT));
+    }
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     InitializeCommonControls();
     StartGdiplus();
     RegisterInstallerWindowClass(instance);
-    const InstallStages stages = ScriptedStages();
     // A fixed place on the screen: without a window manager nothing else places it.
     const HWND window = CreateWindowExW(kWindowExtendedStyle, kWindowClassName, kWindowTitle, kWindowStyle, 40, 40,
-                                       kWindowWidth, kWindowHeight, nullptr, nullptr, instance,
-                                       const_cast<InstallStages*>(&stages));
+                                       kWindowWidth, WindowOuterHeight(display_state.state), nullptr, nullptr,
+                                       instance, &options);
     if (window == nullptr) {
         Say("no window");
         return 1;

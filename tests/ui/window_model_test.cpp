@@ -24,6 +24,10 @@ public:
         calls.push_back("release");
     }
     void TrackMouseLeave() override { calls.push_back("track leave"); }
+    void ShowFocusCue() override {
+        calls.push_back("show focus cue");
+        if (model != nullptr) OnFocusCueChanged(*model, true);
+    }
     void DestroyWindow() override { calls.push_back("destroy"); }
     void StartInstall() override {
         calls.push_back("start");
@@ -79,7 +83,7 @@ protected:
     DisplayState display;
     RunFlags flags;
     FakeWindowSystem system;
-    WindowModel model{display, flags, system, LayoutControls(604, 291), {}, {}, {}};
+    WindowModel model{display, flags, system, LayoutControls(604, 291), {}, {}, {604, 291}, WindowControl::None, false};
 };
 
 TEST(LayoutControlsTest, PlacesTheControlsFromTheBottomRight) {

@@ -1,0 +1,211 @@
+// Test-time program: reads the installer window from another process the way
+// a screen reader does, through AccessibleObjectFromWindow and WinEvent hooks.
+//
+// Finds the window (waiting up to 20 s), prints "reader ready children=N",
+// then takes one command a line from standard input and ends each answer
+// with "done COMMAND":
+//   tree          one line per child: "child ID role=R state=S name=N value=V action=A at=X,Y,W,H"
+//   self          the client itself, the same way, with its id 0
+//   focus         "focus ID", or "focus none" when the window does not have the focus
+//   hit X Y       "hit ID" for a point on the screen, or "hit none"
+//   nav ID DIR    "nav ID" reached with accNavigate (DIR: the NAVDIR number), or "nav none"
+//   do ID         accDoDefaultAction: "do 0x00000000" with its HRESULT
+//   events        the WinEvents received since the last "events": "event KIND child=ID ms=T text=..."
+//                 (T since the reader started; text: the child's value, name or state read on receipt)
+// Roles and states are printed as the hexadecimal MSAA numbers.
+
+#include <windows.h>
+#include <oleacc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/text.h"
+#include "ui/window_parameters.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const Clock::time_point started = Clock::now();
+
+void Say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string Hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lX", value);
+    return text;
+}
+
+VARIANT Child(long id) {
+    VARIANT child{};
+    child.vt = VT_I4;
+    child.lVal = id;
+    return child;
+}
+
+// One line break or tab inside a text would split the answer; they are shown as \n.
+std::string Text(BSTR text) {
+    if (text == nullptr) return "";
+    std::string utf8 = quorvane::WideToUtf8(text);
+    SysFreeString(text);
+    std::string shown;
+    for (const char c : utf8) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return shown;
+}
+
+std::string Describe(IAccessible* object, long id) {
+    const VARIANT child = Child(id);
+    VARIANT role{}, state{};
+    BSTR name = nullptr, value = nullptr, action = nullptr;
+    object->get_accRole(child, &role);
+    object->get_accState(child, &state);
+    object->get_accName(child, &name);
+    object->get_accValue(child, &value);
+    object->get_accDefaultAction(child, &action);
+    long x = 0, y = 0, w = 0, h = 0;
+    object->accLocation(&x, &y, &w, &h, child);
+    return "child " + std::to_string(id) + " role=" + Hex(role.vt == VT_I4 ? role.lVal : 0) +
+           " state=" + Hex(state.vt == VT_I4 ? state.lVal : 0) + " name=" + Text(name) + " value=" + Text(value) +
+           " action=" + Text(action) + " at=" + std::to_string(x) + "," + std::to_string(y) + "," +
+           std::to_string(w) + "," + std::to_string(h);
+}
+
+std::string Reached(const VARIANT& result) {
+    return result.vt == VT_I4 ? std::to_string(result.lVal) : std::string("none");
+}
+
+struct EventLog {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+EventLog* event_log = nullptr;
+
+const char* EventName(DWORD event) {
+    switch (event) {
+        case EVENT_OBJECT_FOCUS: return "focus";
+        case EVENT_OBJECT_STATECHANGE: return "state";
+        case EVENT_OBJECT_NAMECHANGE: return "name";
+        case EVENT_OBJECT_VALUECHANGE: return "value";
+        default: return nullptr;
+    }
+}
+
+// Reads what the event is about at once, as a reader speaks it.
+void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id, LONG child_id, DWORD, DWORD) {
+    const char* kind = EventName(event);
+    if (kind == nullptr || object_id != OBJID_CLIENT) return;
+    std::string text;
+    IAccessible* object = nullptr;
+    VARIANT child{};
+    if (SUCCEEDED(AccessibleObjectFromEvent(window, object_id, child_id, &object, &child)) && object != nullptr) {
+        BSTR read = nullptr;
+        if (event == EVENT_OBJECT_VALUECHANGE) object->get_accValue(child, &read);
+        if (event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_FOCUS) object->get_accName(child, &read);
+        if (event == EVENT_OBJECT_STATECHANGE) {
+            VARIANT state{};
+            object->get_accState(child, &state);
+            text = Hex(state.vt == VT_I4 ? state.lVal : 0);
+        } else {
+            text = Text(read);
+        }
+        object->Release();
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    const std::lock_guard<std::mutex> lock(event_log->mutex);
+    event_log->lines.push_back(std::string("event ") + kind + " child=" + std::to_string(child_id) +
+                               " ms=" + std::to_string(ms) + " text=" + text);
+}
+
+// Out-of-context hooks are delivered to the hooking thread's message queue.
+void HookThread(DWORD process) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, OnWinEvent,
+                                               process, 0, WINEVENT_OUTOFCONTEXT);
+    if (hook == nullptr) Say("no event hook");
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+}
+
+}  // namespace
+
+int wmain() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HWND window = nullptr;
+    for (int tries = 0; tries < 200 && window == nullptr; ++tries) {
+        window = FindWindowW(quorvane::kWindowClassName, nullptr);
+        if (window == nullptr) Sleep(100);
+    }
+    if (window == nullptr) {
+        Say("no window");
+        return 1;
+    }
+    IAccessible* object = nullptr;
+    const HRESULT found = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                                     reinterpret_cast<void**>(&object));
+    if (FAILED(found) || object == nullptr) {
+        Say("no accessible object " + Hex(static_cast<unsigned long>(found)));
+        return 1;
+    }
+    EventLog log;
+    event_log = &log;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    std::thread(HookThread, process).detach();
+    long count = 0;
+    object->get_accChildCount(&count);
+    Say("reader ready children=" + std::to_string(count));
+
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream words(line);
+        std::string command;
+        words >> command;
+        if (command == "tree") {
+            object->get_accChildCount(&count);
+            for (long id = 1; id <= count; ++id) Say(Describe(object, id));
+        } else if (command == "self") {
+            Say(Describe(object, CHILDID_SELF));
+        } else if (command == "focus") {
+            VARIANT focus{};
+            object->get_accFocus(&focus);
+            Say("focus " + Reached(focus));
+        } else if (command == "hit") {
+            long x = 0, y = 0;
+            words >> x >> y;
+            VARIANT hit{};
+            object->accHitTest(x, y, &hit);
+            Say("hit " + Reached(hit));
+        } else if (command == "nav") {
+            long id = 0, direction = 0;
+            words >> id >> direction;
+            VARIANT reached{};
+            object->accNavigate(direction, Child(id), &reached);
+            Say("nav " + Reached(reached));
+        } else if (command == "do") {
+            long id = 0;
+            words >> id;
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(object->accDoDefaultAction(Child(id))));
+            Say(std::string("do ") + code);
+        } else if (command == "events") {
+            std::vector<std::string> taken;
+            {
+                const std::lock_guard<std::mutex> lock(log.mutex);
+                taken.swap(log.lines);
+            }
+            for (const std::string& event : taken) Say(event);
+        }
+        Say("done " + command);
+    }
+    object->Release();
+    return 0;
+}
