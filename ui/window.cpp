@@ -108,6 +108,12 @@ ClientPoint PointOf(LPARAM lparam) {
     return ClientPoint{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
 }
 
+// The drawing resources at a DPI, in the palette the system asks for now.
+void MakePaintResources(WindowData& data, int dpi) {
+    data.resources = CreatePaintResources(display_state.state, dpi);
+    data.resources.palette = CurrentPalette(data.always_high_contrast);
+}
+
 void LayoutWindowControls(HWND window, WindowModel& model) {
     RECT client{};
     GetClientRect(window, &client);
@@ -178,8 +184,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
                                                                         : InstallerWindowOptions{DefaultInstallStages()});
     const int dpi = WindowDpi(window);
     data->model.scale = DpiScale{dpi};
-    data->resources = CreatePaintResources(display_state.state, dpi);
-    data->resources.palette = CurrentPalette(data->always_high_contrast);
+    MakePaintResources(*data, dpi);
     WindowData* const owned = data.release();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owned));
     // Created at its size for 96 DPI; at another scale the client area grows with it.
@@ -214,7 +219,7 @@ void OnDestroy(HWND window, WindowData& data) {
 // rectangle it should take there.
 void OnDpiChanged(HWND window, WindowData& data, int dpi, const RECT& suggested) {
     data.model.scale = DpiScale{dpi};
-    data.resources = CreatePaintResources(display_state.state, dpi);
+    MakePaintResources(data, dpi);
     SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     // Also when the size stayed and no WM_SIZE came.
