@@ -76,35 +76,49 @@ Centre CentreOf(const ClientRect& rect) { return {(rect.left + rect.right) / 2, 
 
 bool IsShown(const AccessibleItem& item) { return (item.state & kStateInvisible) == 0; }
 
+bool Overlap(std::int32_t first_from, std::int32_t first_to, std::int32_t second_from, std::int32_t second_to) {
+    return first_from < second_to && second_from < first_to;
+}
+
 // The nearest shown child whose centre lies in the direction, by distance
-// along it, then across it.
+// along it, then across it; one in the same row (or column) comes first.
 std::int32_t NearestInDirection(const std::vector<AccessibleItem>& children, std::int32_t from,
                                 NavigateDirection direction) {
-    const Centre origin = CentreOf(children[from - 1].location);
-    std::int32_t best = 0;
-    std::int64_t best_along = 0;
-    std::int64_t best_across = 0;
-    for (std::int32_t id = 1; id <= static_cast<std::int32_t>(children.size()); ++id) {
-        if (id == from || !IsShown(children[id - 1])) continue;
-        const Centre centre = CentreOf(children[id - 1].location);
-        const std::int64_t dx = centre.x - origin.x;
-        const std::int64_t dy = centre.y - origin.y;
-        std::int64_t along = 0;
-        std::int64_t across = 0;
-        switch (direction) {
-            case NavigateDirection::Up: along = -dy, across = std::abs(dx); break;
-            case NavigateDirection::Down: along = dy, across = std::abs(dx); break;
-            case NavigateDirection::Left: along = -dx, across = std::abs(dy); break;
-            default: along = dx, across = std::abs(dy); break;
+    const ClientRect& start = children[from - 1].location;
+    const Centre origin = CentreOf(start);
+    const bool vertical = direction == NavigateDirection::Up || direction == NavigateDirection::Down;
+    for (const bool same_row : {true, false}) {
+        std::int32_t best = 0;
+        std::int64_t best_along = 0;
+        std::int64_t best_across = 0;
+        for (std::int32_t id = 1; id <= static_cast<std::int32_t>(children.size()); ++id) {
+            const ClientRect& place = children[id - 1].location;
+            if (id == from || !IsShown(children[id - 1])) continue;
+            if (same_row && !(vertical ? Overlap(start.left, start.right, place.left, place.right)
+                                       : Overlap(start.top, start.bottom, place.top, place.bottom))) {
+                continue;
+            }
+            const Centre centre = CentreOf(place);
+            const std::int64_t dx = centre.x - origin.x;
+            const std::int64_t dy = centre.y - origin.y;
+            std::int64_t along = 0;
+            switch (direction) {
+                case NavigateDirection::Up: along = -dy; break;
+                case NavigateDirection::Down: along = dy; break;
+                case NavigateDirection::Left: along = -dx; break;
+                default: along = dx; break;
+            }
+            const std::int64_t across = vertical ? std::abs(dx) : std::abs(dy);
+            if (along <= 0) continue;
+            if (best == 0 || along < best_along || (along == best_along && across < best_across)) {
+                best = id;
+                best_along = along;
+                best_across = across;
+            }
         }
-        if (along <= 0) continue;
-        if (best == 0 || along < best_along || (along == best_along && across < best_across)) {
-            best = id;
-            best_along = along;
-            best_across = across;
-        }
+        if (best != 0) return best;
     }
-    return best;
+    return 0;
 }
 
 }  // namespace

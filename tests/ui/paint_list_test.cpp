@@ -24,11 +24,13 @@ struct Scene {
     bool has_icon = true;
     std::int32_t width = kWidth;
     std::int32_t height = kHeight;
+    Palette palette = NormalPalette();
+    WindowControl focus_cue = WindowControl::None;
 
     std::vector<DrawOperation> Paint() const {
         return BuildPaintList(PaintInputs{width, height, display, cancel_requested, installer_running,
                                           launch_after_install, LayoutControls(width, height), interaction,
-                                          gdiplus_running, has_logo, has_icon});
+                                          gdiplus_running, has_logo, has_icon, palette, focus_cue});
     }
 };
 
@@ -334,6 +336,78 @@ TEST(PaintListTest, ScaledListKeepsTouchingEdgesAndCoversTheClientArea) {
     ASSERT_NE(mark, list.end());
     EXPECT_EQ(mark->pen_width, 3);
     EXPECT_EQ(mark->points.front(), (ClientPoint{42, 384}));  // (24 + 4, 241 + 15) units
+}
+
+std::vector<DrawOperation> FocusRings(const std::vector<DrawOperation>& list) {
+    std::vector<DrawOperation> rings;
+    for (const DrawOperation& operation : list) {
+        if (operation.kind == DrawKind::FocusRing) rings.push_back(operation);
+    }
+    return rings;
+}
+
+bool Inside(const ClientRect& inner, const ClientRect& outer) {
+    return outer.left <= inner.left && inner.right <= outer.right && outer.top <= inner.top &&
+           inner.bottom <= outer.bottom;
+}
+
+TEST(PaintListTest, FocusCueIsARingInsideTheFocusedControlOnly) {
+    Scene scene = InState(RunState::Running);
+    const ControlLayout layout = LayoutControls(kWidth, kHeight);
+    EXPECT_TRUE(FocusRings(scene.Paint()).empty());
+    scene.focus_cue = WindowControl::PrimaryButton;
+    std::vector<DrawOperation> rings = FocusRings(scene.Paint());
+    ASSERT_EQ(rings.size(), 1u);
+    EXPECT_TRUE(Inside(rings[0].rect, layout.primary_button));
+    EXPECT_EQ(rings[0].colour, 0x1E293Bu) << "in the caption's colour";
+    EXPECT_EQ(rings[0].pen_width, 2);
+    scene.focus_cue = WindowControl::AutoRunBox;
+    rings = FocusRings(scene.Paint());
+    ASSERT_EQ(rings.size(), 1u);
+    EXPECT_TRUE(Inside(rings[0].rect, layout.auto_run_box));
+    scene.cancel_requested = true;
+    scene.focus_cue = WindowControl::PrimaryButton;
+    EXPECT_TRUE(FocusRings(scene.Paint()).empty()) << "a disabled button shows no focus";
+}
+
+TEST(PaintListTest, HighContrastPaintsInTheSystemColoursAlone) {
+    const SystemColours system{.window = 0x000000, .window_text = 0xFFFFFF, .gray_text = 0x3FF23F,
+                               .button_face = 0x101010, .button_text = 0xEEEEEE, .highlight = 0x1AEBFF,
+                               .highlight_text = 0x020202};
+    const std::vector<Colour> allowed{system.window,      system.window_text, system.gray_text, system.button_face,
+                                      system.button_text, system.highlight,   system.highlight_text};
+    EXPECT_EQ(ChoosePalette(false, system).window_background, NormalPalette().window_background);
+    for (const RunState state : {RunState::Running, RunState::Cancelled, RunState::Failed, RunState::Finished,
+                                 RunState::Unsupported}) {
+        for (const bool cancel_requested : {false, true}) {
+            Scene scene = InState(state);
+            scene.cancel_requested = cancel_requested;
+            scene.palette = ChoosePalette(true, system);
+            scene.focus_cue = WindowControl::PrimaryButton;
+            for (const DrawOperation& operation : scene.Paint()) {
+                if (operation.kind == DrawKind::Logo || operation.kind == DrawKind::Icon) continue;
+                EXPECT_NE(std::find(allowed.begin(), allowed.end(), operation.colour), allowed.end())
+                    << "a fixed colour in high contrast: " << std::hex << operation.colour;
+            }
+        }
+    }
+    // Enabled and disabled buttons, and the bar's track and fill, stay apart.
+    const Palette palette = HighContrastPalette(system);
+    EXPECT_NE(ButtonLookFor(false, false, false, false, palette).text, ButtonLookFor(true, false, false, false, palette).text);
+    EXPECT_NE(ButtonLookFor(false, true, false, false, palette).fill, ButtonLookFor(true, true, false, false, palette).fill);
+    Scene running = InState(RunState::Running);
+    running.palette = palette;
+    const std::vector<DrawOperation> list = running.Paint();
+    const ClientRect track = PanelRectsFor(kWidth).bar_track;
+    const auto has = [&](DrawKind kind, ClientRect rect, Colour colour) {
+        return std::any_of(list.begin(), list.end(), [&](const DrawOperation& operation) {
+            return operation.kind == kind && operation.rect == rect && operation.colour == colour;
+        });
+    };
+    EXPECT_TRUE(has(DrawKind::FillRoundRect, track, system.window));
+    EXPECT_TRUE(has(DrawKind::FrameRoundRect, track, system.window_text)) << "the track is framed";
+    EXPECT_TRUE(has(DrawKind::FillRoundRect, {track.left, track.top, track.left + BarFillWidth(kWidth, 42), track.bottom},
+                    system.highlight));
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "ui/window_model.h"
 
+#include "ui/accessible_tree.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "ui/paint_list.h"
 
 namespace quorvane {
 namespace {
@@ -367,6 +371,191 @@ TEST_F(WindowModelTest, HoverAsksForOneLeaveNotificationPerChange) {
     system.calls.clear();
     OnMouseLeave(model);
     EXPECT_TRUE(system.calls.empty());
+}
+
+TEST_F(WindowModelTest, TabMovesTheFocusOverTheControlsThatCanActInReadingOrder) {
+    Show(RunState::Running);
+    EXPECT_TRUE(OnKeyDown(model, kKeyTab));
+    EXPECT_TRUE(system.Called("show focus cue")) << "the keyboard shows the focus cue from now on";
+    EXPECT_EQ(model.focus, WindowControl::AutoRunBox);
+    OnKeyDown(model, kKeyTab);
+    EXPECT_EQ(model.focus, WindowControl::PrimaryButton) << "no close button while running";
+    OnKeyDown(model, kKeyTab);
+    EXPECT_EQ(model.focus, WindowControl::AutoRunBox) << "Tab wraps round";
+    OnKeyDown(model, kKeyTab, true);
+    EXPECT_EQ(model.focus, WindowControl::PrimaryButton) << "Shift+Tab goes back";
+
+    Show(RunState::Failed);
+    model.focus = WindowControl::None;
+    OnKeyDown(model, kKeyTab);
+    EXPECT_EQ(model.focus, WindowControl::CloseButton);
+    OnKeyDown(model, kKeyTab);
+    EXPECT_EQ(model.focus, WindowControl::PrimaryButton);
+
+    Show(RunState::Running, true);
+    OnKeyDown(model, kKeyTab);
+    EXPECT_EQ(model.focus, WindowControl::None) << "nothing can act while a cancel is pending";
+}
+
+TEST_F(WindowModelTest, SpaceActsOncePerPressAndTheFocusPassesOn) {
+    Show(RunState::Running);
+    EXPECT_FALSE(OnKeyDown(model, kKeySpace)) << "without a focus Space is left to the system";
+    OnKeyDown(model, kKeyTab);
+    EXPECT_TRUE(OnKeyDown(model, kKeySpace));
+    EXPECT_FALSE(flags.launch_after_install.Load());
+    OnKeyDown(model, kKeySpace, false, true);
+    EXPECT_FALSE(flags.launch_after_install.Load()) << "a held key acts once";
+
+    flags.busy.Exchange(false);  // as the worker does before its last record
+    ApplyProgressRecord(model, {-1, RunState::Failed, L"无法连接"});
+    EXPECT_EQ(model.focus, WindowControl::CloseButton) << "the box went, the next control takes the focus";
+    OnKeyDown(model, kKeyTab);
+    OnKeyDown(model, kKeySpace);
+    EXPECT_EQ(display.state, RunState::Running) << "Space on 重新安装 starts a new run";
+    EXPECT_EQ(model.focus, WindowControl::PrimaryButton);
+    OnKeyDown(model, kKeySpace);
+    EXPECT_TRUE(flags.cancel_requested.Load()) << "Space on 取消";
+    EXPECT_EQ(model.focus, WindowControl::None) << "nothing is left to take the focus";
+}
+
+TEST_F(WindowModelTest, TheMouseLeavesTheFocusAlone) {
+    Show(RunState::Running);
+    Click(BoxCentre());
+    EXPECT_EQ(model.focus, WindowControl::None);
+    EXPECT_FALSE(system.Called("show focus cue"));
+}
+
+std::vector<std::wstring> Names(const std::vector<AccessibleItem>& children) {
+    std::vector<std::wstring> names;
+    for (const AccessibleItem& child : children) names.push_back(child.name);
+    return names;
+}
+
+TEST_F(WindowModelTest, ReadersFindEveryTextAndControlOfTheRun) {
+    Show(RunState::Running);
+    std::vector<AccessibleItem> children = AccessibleChildren(model, true);
+    EXPECT_EQ(Names(children), (std::vector<std::wstring>{L"澜岫", L"联网获取最新版并自动完成安装", L"下载程序",
+                                                          L"正在下载安装程序", L"安装进度", L"安装完成后自动运行",
+                                                          L"关闭", L"取消"}));
+    EXPECT_EQ(children[4].role, AccessibleRole::ProgressBar);
+    EXPECT_EQ(children[4].value, L"42%");
+    EXPECT_EQ(children[5].role, AccessibleRole::CheckButton);
+    EXPECT_EQ(children[5].state, kStateChecked | kStateFocusable);
+    EXPECT_EQ(children[6].state, kStateInvisible) << "no close button while running";
+    EXPECT_EQ(children[7].state, kStateDefault | kStateFocusable);
+    EXPECT_EQ(children[7].location, model.layout.primary_button);
+    EXPECT_EQ(children[0].location, PanelRectsFor(604).title);
+
+    OnKeyDown(model, kKeyTab);
+    RequestCancel(model);
+    children = AccessibleChildren(model, true);
+    EXPECT_EQ(children[2].name, L"正在取消安装");
+    EXPECT_EQ(children[5].state, kStateInvisible | kStateChecked);
+    EXPECT_EQ(children[7].name, L"正在取消");
+    EXPECT_EQ(children[7].state, kStateDefault | kStateUnavailable);
+    EXPECT_EQ(children[7].default_action, nullptr);
+
+    Show(RunState::Failed);
+    children = AccessibleChildren(model, true);
+    EXPECT_EQ(children[2].name, L"安装遇到问题");
+    EXPECT_EQ(children[3].name, L"正在下载安装程序") << "the failure text is the status line";
+    EXPECT_EQ(children[6].state, kStateFocusable);
+    EXPECT_EQ(children[7].name, L"重新安装");
+}
+
+TEST_F(WindowModelTest, ReadersFindBothSystemsOnTheUnsupportedScreen) {
+    Show(RunState::Unsupported);
+    display.system_name = L"Windows 8.1";
+    display.status_line = L"Windows 10 1809 及以上版本\nWindows 11（64 位）";
+    const std::vector<AccessibleItem> children = AccessibleChildren(model, false);
+    EXPECT_EQ(Names(children), (std::vector<std::wstring>{L"澜岫", L"联网获取最新版并自动完成安装", L"当前系统无法安装",
+                                                          L"当前系统：", L"Windows 8.1", L"支持系统：",
+                                                          display.status_line, L"关闭"}));
+    EXPECT_EQ(FocusedChild(model), kChildSelf);
+    OnAccessibleAction(model, 8);
+    EXPECT_TRUE(system.Called("destroy"));
+}
+
+TEST_F(WindowModelTest, ReaderPlacesAreThePaintedOnesAtTheWindowsScale) {
+    model.scale = DpiScale{144};
+    LayoutWindow(model, {906, 437});
+    Show(RunState::Running);
+    const std::vector<AccessibleItem> children = AccessibleChildren(model, false);
+    EXPECT_EQ(children[3].location, model.scale.Rect(PanelRectsFor(604).status_line));
+    EXPECT_EQ(children[7].location, model.layout.primary_button);
+    const ClientRect& primary = children[7].location;
+    EXPECT_EQ(AccessibleChildAt(children, {primary.left, primary.top}), 8);
+    EXPECT_EQ(AccessibleChildAt(children, {primary.left - 1, primary.top}), kChildSelf);
+}
+
+TEST_F(WindowModelTest, HitTestAndNavigationPassOverAbsentControls) {
+    Show(RunState::Running);
+    const std::vector<AccessibleItem> children = AccessibleChildren(model, false);
+    EXPECT_EQ(AccessibleChildAt(children, CloseCentre()), kChildSelf) << "the close button is not there";
+    EXPECT_EQ(AccessibleChildAt(children, BoxCentre()), 6);
+    EXPECT_EQ(NavigateAccessible(children, 6, NavigateDirection::Next), 8);
+    EXPECT_EQ(NavigateAccessible(children, 8, NavigateDirection::Previous), 6);
+    EXPECT_EQ(NavigateAccessible(children, 8, NavigateDirection::Next), 0);
+    EXPECT_EQ(NavigateAccessible(children, kChildSelf, NavigateDirection::FirstChild), 1);
+    EXPECT_EQ(NavigateAccessible(children, kChildSelf, NavigateDirection::LastChild), 8);
+    EXPECT_EQ(NavigateAccessible(children, 1, NavigateDirection::Down), 2);
+    EXPECT_EQ(NavigateAccessible(children, 6, NavigateDirection::Right), 8);
+}
+
+TEST_F(WindowModelTest, ADefaultActionDoesWhatAClickDoes) {
+    Show(RunState::Running);
+    OnAccessibleAction(model, 6);
+    EXPECT_FALSE(flags.launch_after_install.Load());
+    OnAccessibleAction(model, 7);
+    EXPECT_FALSE(system.Called("destroy")) << "an absent control does nothing";
+    OnAccessibleAction(model, 8);
+    EXPECT_TRUE(flags.cancel_requested.Load());
+    Show(RunState::Failed);
+    flags.busy.Exchange(false);
+    OnAccessibleAction(model, 8);
+    EXPECT_TRUE(system.Called("start"));
+    Show(RunState::Failed);
+    OnAccessibleAction(model, 7);
+    EXPECT_TRUE(system.Called("destroy"));
+}
+
+TEST_F(WindowModelTest, ReadersAreToldEachChangeAtMostTenTimesASecondAndAlwaysTheLast) {
+    Show(RunState::Running);
+    AccessibleAnnouncer announcer;
+    std::uint64_t due = 0;
+    const auto take = [&](std::uint64_t now) {
+        return TakeAccessibleNotices(announcer, AccessibleChildren(model, true), FocusedChild(model), now, due);
+    };
+    EXPECT_TRUE(take(1000).empty()) << "the first look only takes note";
+    ApplyProgressRecord(model, {43, RunState::Running, L"正在下载安装程序 43%"});
+    std::vector<AccessibleNotice> notices = take(1010);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].event, AccessibleEvent::NameChange);
+    EXPECT_EQ(notices[0].child, 4);
+    EXPECT_EQ(notices[1].event, AccessibleEvent::ValueChange);
+    EXPECT_EQ(notices[1].child, 5);
+    for (std::int32_t percent = 44; percent <= 50; ++percent) {
+        ApplyProgressRecord(model, {percent, RunState::Running, L"正在下载安装程序"});
+        EXPECT_TRUE(take(1010 + static_cast<std::uint64_t>(percent - 43) * 10).empty());
+        EXPECT_EQ(due, 1110u);
+    }
+    OnKeyDown(model, kKeyTab);
+    notices = take(1090);
+    ASSERT_EQ(notices.size(), 1u) << "a focus move is never held back";
+    EXPECT_EQ(notices[0].event, AccessibleEvent::Focus);
+    EXPECT_EQ(notices[0].child, 6);
+    notices = take(1110);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(due, 0u);
+    EXPECT_EQ(announcer.announced[4].value, L"50%") << "the last value is told";
+
+    RequestCancel(model);
+    notices = take(1300);
+    ASSERT_GE(notices.size(), 3u);
+    EXPECT_EQ(notices[0].event, AccessibleEvent::NameChange);
+    EXPECT_EQ(notices[0].child, 3);
+    EXPECT_EQ(notices.back().event, AccessibleEvent::Focus) << "the focus left the box";
+    EXPECT_EQ(notices.back().child, kChildSelf);
 }
 
 }  // namespace
