@@ -11,13 +11,13 @@
 //   nav ID DIR    "nav ID" reached with accNavigate (DIR: the NAVDIR number), or "nav none"
 //   do ID         accDoDefaultAction: "do 0x00000000" with its HRESULT
 //   events        the WinEvents received since the last "events": "event KIND child=ID ms=T text=..."
-//                 (T since the reader started; text: the child's value, name or state read on receipt)
+//                 (T: when the window raised it, in ms since the reader started; text: the
+//                 child's value, name or state, read on receipt)
 // Roles and states are printed as the hexadecimal MSAA numbers.
 
 #include <windows.h>
 #include <oleacc.h>
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -31,8 +31,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-const Clock::time_point started = Clock::now();
+const DWORD started = GetTickCount();
 
 void Say(const std::string& line) {
     std::printf("%s\n", line.c_str());
@@ -100,7 +99,8 @@ const char* EventName(DWORD event) {
 }
 
 // Reads what the event is about at once, as a reader speaks it.
-void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id, LONG child_id, DWORD, DWORD) {
+void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id, LONG child_id, DWORD,
+                         DWORD raised) {
     const char* kind = EventName(event);
     if (kind == nullptr || object_id != OBJID_CLIENT) return;
     std::string text;
@@ -119,7 +119,7 @@ void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id
         }
         object->Release();
     }
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    const DWORD ms = raised - started;
     const std::lock_guard<std::mutex> lock(event_log->mutex);
     event_log->lines.push_back(std::string("event ") + kind + " child=" + std::to_string(child_id) +
                                " ms=" + std::to_string(ms) + " text=" + text);

@@ -2,9 +2,10 @@
 """The real installer window under Wine and X, driven by scripted runs
 (window_driver.exe) and real X input (xdotool); checked with pixel probes on
 screenshots, which stay in <build>/tests/ui/screenshots/ for a look (a probe
-that does not match leaves mismatch-<name>.png).
+that does not match leaves mismatch-<name>.png). A screen reader of our own
+(screen_reader.exe) reads the window from another process through MSAA.
 
-    window_input.py WINDOW_DRIVER_EXE
+    window_input.py WINDOW_DRIVER_EXE SCREEN_READER_EXE
 """
 import os
 import queue
@@ -33,15 +34,47 @@ class Failure(Exception):
     pass
 
 
-class Driver:
-    """One window_driver.exe process with its window's client geometry."""
+class Program:
+    """A Windows program under Wine that answers in lines on its standard output."""
 
-    def __init__(self, exe):
+    def __init__(self, exe, *options, env=None):
         self.process = subprocess.Popen(
-            [os.path.join(REPO, "tools", "wine-run"), exe],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            [os.path.join(REPO, "tools", "wine-run"), exe, *options],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
+        self.lines.put(None)
+
+    def expect(self, prefix, timeout=30):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            try:
+                line = self.lines.get(timeout=max(0.1, deadline - time.time()))
+            except queue.Empty:
+                break
+            if line is None:
+                raise Failure(f"{type(self).__name__} ended while waiting for '{prefix}'")
+            if line.startswith(prefix):
+                return line
+        raise Failure(f"no '{prefix}' from {type(self).__name__} within {timeout} s")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+
+class Driver(Program):
+    """One window_driver.exe process with its window's client geometry."""
+
+    def __init__(self, exe, *options, env=None):
+        super().__init__(exe, *options, env=env)
+        if "--high-contrast" in options:
+            self.colours = dict(part.split("=") for part in self.expect("colours ").split()[1:])
         line = self.expect("window ")
         self.fields = dict(part.split("=") for part in line.split()[1:])
         origin, client = line.split()[1:3]
@@ -56,28 +89,10 @@ class Driver:
         self.close_centre = (w - 184, h - 33)
         self.box_centre = (33, h - 33)
 
-    def _read(self):
-        for raw in self.process.stdout:
-            self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
-        self.lines.put(None)
-
     def send(self, command):
         self.process.stdin.write((command + "\n").encode("utf-8"))
         self.process.stdin.flush()
         return self.expect("done " + command.split()[0]) if command.split()[0] != "wait-cancel" else None
-
-    def expect(self, prefix, timeout=30):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            try:
-                line = self.lines.get(timeout=max(0.1, deadline - time.time()))
-            except queue.Empty:
-                break
-            if line is None:
-                raise Failure(f"the driver ended while waiting for '{prefix}'")
-            if line.startswith(prefix):
-                return line
-        raise Failure(f"no '{prefix}' from the driver within {timeout} s")
 
     def flags(self):
         self.process.stdin.write(b"flags\n")
@@ -97,10 +112,67 @@ class Driver:
         self.move(point)
         xdotool("click", "1")
 
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait()
+
+class Reader(Program):
+    """One screen_reader.exe beside the window: asks it what a screen reader asks."""
+
+    def __init__(self, exe, env=None):
+        super().__init__(exe, env=env)
+        self.expect("reader ready")
+
+    def ask(self, command):
+        self.process.stdin.write((command + "\n").encode("utf-8"))
+        self.process.stdin.flush()
+        answer = []
+        while True:
+            line = self.expect("")
+            if line == "done " + command.split()[0]:
+                return answer
+            answer.append(line)
+
+    def tree(self):
+        """Child id to its role, state, name, value, action and screen rectangle (x, y, w, h)."""
+        children = {}
+        for line in self.ask("tree"):
+            head, rest = line.split(" role=", 1)
+            role, rest = rest.split(" state=", 1)
+            state, rest = rest.split(" name=", 1)
+            name, rest = rest.split(" value=", 1)
+            value, rest = rest.split(" action=", 1)
+            action, at = rest.rsplit(" at=", 1)
+            children[int(head.split()[1])] = {"role": int(role, 16), "state": int(state, 16), "name": name,
+                                              "value": value, "action": action,
+                                              "at": tuple(int(v) for v in at.split(","))}
+        return children
+
+    def focus(self):
+        return self.ask("focus")[0].split()[1]
+
+    def events(self):
+        """(kind, child, ms, text) of every event received since the last call, in the order raised."""
+        taken = []
+        for line in self.ask("events"):
+            kind, child, ms, text = line.split(" ", 4)[1:]
+            taken.append((kind, int(child.split("=")[1]), int(ms.split("=")[1]), text.split("=", 1)[1]))
+        # A reader's calls back into the window let later events in before an earlier one is written down.
+        return sorted(taken, key=lambda event: event[2])
+
+    def wait_for(self, check, what, timeout=10):
+        """Waits until check(tree) holds."""
+        deadline = time.time() + timeout
+        while True:
+            children = self.tree()
+            if check(children):
+                print(f"ok: {what}")
+                return children
+            if time.time() > deadline:
+                raise Failure(f"{what}: the reader found {children}")
+            time.sleep(0.15)
+
+
+# MSAA roles and states as the reader prints them.
+STATIC_TEXT, PUSH_BUTTON, CHECK_BUTTON, PROGRESS_BAR = 0x29, 0x2B, 0x2C, 0x30
+UNAVAILABLE, CHECKED, INVISIBLE = 0x1, 0x10, 0x8000
 
 
 def xdotool(*arguments):
@@ -241,6 +313,273 @@ def success_and_enter(exe):
         driver.stop()
 
 
+def client_rect(driver, child):
+    """A child's screen rectangle as client (left, top, right, bottom)."""
+    x, y, w, h = child["at"]
+    return x - driver.x, y - driver.y, x - driver.x + w, y - driver.y + h
+
+
+def strong_pixels(pixels, rect, background):
+    """How many pixels of the rectangle stand clearly apart from the background colour."""
+    left, top, right, bottom = rect
+    base = bytes.fromhex(background)
+    count = 0
+    for row in pixels[top:bottom]:
+        for colour in row[left:right]:
+            if sum(abs(a - b) for a, b in zip(bytes.fromhex(colour), base)) > 150:
+                count += 1
+    return count
+
+
+def most_common(pixels, rect):
+    left, top, right, bottom = rect
+    counts = {}
+    for row in pixels[top:bottom]:
+        for colour in row[left:right]:
+            counts[colour] = counts.get(colour, 0) + 1
+    return max(counts, key=counts.get)
+
+
+def check_texts_readable(driver, reader, pixels, what):
+    """Every shown text and control of the reader's tree has text that stands apart from what is behind it."""
+    for number, child in reader.tree().items():
+        if child["state"] & INVISIBLE or child["role"] == PROGRESS_BAR:
+            continue
+        rect = client_rect(driver, child)
+        if child["role"] == CHECK_BUTTON:
+            rect = (rect[0] + 27, rect[1], rect[2], rect[3])  # the label beside the box
+        background = most_common(pixels, rect)
+        if strong_pixels(pixels, rect, background) < 12:
+            raise Failure(f"{what}: the text of child {number} ({child['name']}) does not stand apart from #{background}")
+    print(f"ok: {what}: every text stands apart from its background")
+
+
+def reader_during_runs(exe, reader_exe):
+    driver = Driver(exe)
+    reader = Reader(reader_exe)
+    try:
+        driver.send("post 42 running 正在下载安装程序 42%")
+        tree = reader.wait_for(lambda t: t[5]["value"] == "42%", "the reader finds the bar at 42 %")
+        names = [tree[i]["name"] for i in range(1, 9)]
+        if names != ["澜岫", "联网获取最新版并自动完成安装", "下载程序", "正在下载安装程序 42%", "安装进度",
+                     "安装完成后自动运行", "关闭", "取消"]:
+            raise Failure(f"the reader's names are {names}")
+        roles = [tree[i]["role"] for i in range(1, 9)]
+        if roles != [STATIC_TEXT] * 4 + [PROGRESS_BAR, CHECK_BUTTON, PUSH_BUTTON, PUSH_BUTTON]:
+            raise Failure(f"the reader's roles are {roles}")
+        if not tree[6]["state"] & CHECKED or not tree[7]["state"] & INVISIBLE or tree[8]["state"] & UNAVAILABLE:
+            raise Failure(f"states: box {tree[6]['state']:#x}, 关闭 {tree[7]['state']:#x}, 取消 {tree[8]['state']:#x}")
+        print("ok: the reader finds every text and control with its role and state")
+
+        # The places the reader gets are where the window paints.
+        pixels = capture(driver, "reader-running")
+        left, top, right, bottom = client_rect(driver, tree[8])
+        middle = (top + bottom) // 2
+        edges = [pixels[middle][left], pixels[middle][left - 1], pixels[middle][right - 1], pixels[middle][right]]
+        if edges != ["CBD5E1", BACKGROUND, "CBD5E1", BACKGROUND]:
+            raise Failure(f"取消 at {left}..{right}: its edges are painted {edges}")
+        left, top, right, bottom = client_rect(driver, tree[5])
+        if [pixels[174][left + 3], pixels[174][left - 2]] != [BLUE, WHITE]:
+            raise Failure(f"the bar's place starts at {left}, where {pixels[174][left - 2:left + 4]} is painted")
+        for number in (1, 2, 3, 4):
+            if strong_pixels(pixels, client_rect(driver, tree[number]), WHITE) < 12:
+                raise Failure(f"no text painted where the reader finds {tree[number]['name']}")
+        x, y, w, h = tree[8]["at"]
+        if reader.ask(f"hit {x + w // 2} {y + h // 2}") != ["hit 8"]:
+            raise Failure("the hit test in 取消 does not find it")
+        print("ok: the reader's places and hit test match the painted controls, bar and texts")
+
+        reader.events()
+        driver.send("post 60 running 正在下载安装程序 60%")
+        reader.wait_for(lambda t: t[5]["value"] == "60%", "the bar's value follows the percent")
+        time.sleep(0.3)
+        if ("value", 5, "60%") not in [(k, c, t) for k, c, _, t in reader.events()]:
+            raise Failure("no value change event for the new percent")
+        print("ok: a value change event tells the new percent")
+
+        if reader.ask("do 6") != ["do 0x00000000"]:
+            raise Failure("accDoDefaultAction on the box failed")
+        reader.wait_for(lambda t: not t[6]["state"] & CHECKED, "accDoDefaultAction clears the box")
+        wait_for(driver, [(driver.box, WHITE)], "the cleared box is painted")
+        if driver.flags()["launch"] != "0":
+            raise Failure("accDoDefaultAction on the box did not clear launch_after_install")
+
+        # A fast download: at most about ten events a second for each child.
+        reader.events()
+        started = time.time()
+        for step in range(300):
+            percent = 20 + step * 48 // 299
+            driver.send(f"post {percent} running 正在下载安装程序 {step}")
+            time.sleep(0.008)  # about 100 records a second, for three seconds
+        flood = time.time() - started
+        time.sleep(0.6)
+        events = reader.events()
+        for kind, child in (("value", 5), ("name", 4)):
+            times = [ms for k, c, ms, _ in events if (k, c) == (kind, child)]
+            busiest = max(sum(1 for t in times if start <= t < start + 1000) for start in times) if times else 0
+            if busiest > 11 or len(times) < 2 * flood:
+                raise Failure(f"{len(times)} {kind} events of child {child} in {flood:.1f} s, {busiest} in the busiest second")
+            print(f"ok: 300 records in {flood:.1f} s: {len(times)} {kind} events of child {child}, "
+                  f"at most {busiest} in one second")
+        # Two records a few milliseconds apart: the second is held back, and told when its time comes.
+        driver.send("post 69 running 正在校验安装程序")
+        driver.send("post 70 running 正在校验安装程序")
+        time.sleep(0.6)
+        told = [(ms, text) for kind, child, ms, text in reader.events() if (kind, child) == ("value", 5)]
+        if len(told) != 2 or told[1][1] != "70%" or told[1][0] - told[0][0] < 90:
+            raise Failure(f"two quick percents were told as {told}: expected the second about 100 ms after the first")
+        print(f"ok: the last of two quick percents is told {told[1][0] - told[0][0]} ms after the first")
+
+        driver.process.stdin.write("fail 无法连接到下载服务器（错误码 12029）\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        reader.wait_for(lambda t: t[3]["name"] == "安装遇到问题" and t[4]["name"] == "无法连接到下载服务器（错误码 12029）"
+                        and t[8]["name"] == "重新安装" and not t[7]["state"] & INVISIBLE,
+                        "the reader reads the failure, 关闭 and 重新安装")
+        reader.ask("do 8")
+        reader.wait_for(lambda t: t[3]["name"] == "获取安装信息" and t[8]["name"] == "取消",
+                        "重新安装 through accDoDefaultAction starts a new run")
+        driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        reader.wait_for(lambda t: t[8]["name"] == "重新安装", "the new run fails")
+        reader.ask("do 7")
+        expect_exit_zero(driver, "关闭 through accDoDefaultAction")
+    finally:
+        reader.stop()
+        driver.stop()
+
+
+def keyboard_only(exe, reader_exe):
+    driver = Driver(exe)
+    reader = Reader(reader_exe)
+    try:
+        w, h = driver.width, driver.height
+        box_ring = (driver.box[0] - 3 + 22, h - 50 + 16)
+        primary_ring, close_ring = (w - 124 + 3, h - 33), (w - 232 + 3, h - 33)
+        driver.send("post 42 running 正在下载安装程序 42%")
+        driver.move((w // 2, 120))
+        wait_for(driver, [((bar_end(driver, 42) - 5, 174), BLUE)], "the run is at 42 %")
+        plain = capture(driver, "keyboard-none")
+        driver.click(driver.box_centre)
+        driver.click(driver.box_centre)
+        driver.move((w // 2, 120))
+        time.sleep(0.5)
+        if capture(driver, "keyboard-none-after-clicks") != plain:
+            raise Failure("clicks changed the picture: the mouse alone must show no focus cue")
+        print("ok: without the keyboard the window is pixel for pixel the same after clicks")
+
+        def press(key, focus, probes, what):
+            xdotool("key", key)
+            wait_for(driver, probes, what)
+            if reader.focus() != focus:
+                raise Failure(f"{what}: the reader finds the focus on {reader.focus()}, expected {focus}")
+
+        press("Tab", "6", [(box_ring, "1E293B")], "Tab puts the focus on the check box, with a ring")
+        press("Tab", "8", [(primary_ring, "1E293B"), (box_ring, BACKGROUND)], "Tab moves on to 取消")
+        press("Tab", "6", [(box_ring, "1E293B")], "Tab wraps round to the check box")
+        press("shift+Tab", "8", [(primary_ring, "1E293B")], "Shift+Tab goes back to 取消")
+        press("shift+Tab", "6", [(box_ring, "1E293B")], "Shift+Tab goes back to the check box")
+        press("space", "6", [(driver.box, WHITE)], "Space clears the check box")
+        press("space", "6", [(driver.box, BLUE)], "Space ticks it again")
+
+        driver.process.stdin.write("fail 无法连接到下载服务器（错误码 12029）\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        wait_for(driver, [(close_ring, "1E293B")], "the box went with the failed run: the focus passes to 关闭")
+        if reader.focus() != "7":
+            raise Failure(f"the focus passed to {reader.focus()}, expected 关闭 (7)")
+        press("Tab", "8", [(primary_ring, WHITE)], "Tab moves on to 重新安装")
+        press("space", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
+              "Space on 重新安装 starts a new run and the focus stays on 取消")
+        press("space", "0", [(driver.primary, DISABLED)], "Space on 取消 asks to cancel; nothing is left to take the focus")
+        driver.process.stdin.write(b"wait-cancel\n")
+        driver.process.stdin.flush()
+        driver.expect("cancel seen")
+        press("Tab", "7", [(close_ring, "1E293B")], "Tab after the cancel reaches 关闭")
+        xdotool("key", "space")
+        expect_exit_zero(driver, "Space on 关闭")
+    finally:
+        reader.stop()
+        driver.stop()
+
+
+# The system colours of a high-contrast scheme (white on black), as
+# HKCU\Control Panel\Colors holds them, and as RRGGBB.
+CONTRAST_SCHEME = {"Window": "0 0 0", "WindowText": "255 255 255", "GrayText": "63 242 63", "ButtonFace": "0 0 0",
+                   "ButtonText": "255 255 255", "Hilight": "26 235 255", "HilightText": "0 0 0"}
+CONTRAST_COLOURS = {"window": "000000", "text": "FFFFFF", "gray": "3FF23F", "face": "000000", "button": "FFFFFF",
+                    "highlight": "1AEBFF", "highlighttext": "000000"}
+
+
+def contrast_prefix():
+    """A prefix of its own with the scheme's colours set; its environment for wine-run."""
+    env = dict(os.environ, WINEPREFIX_OVERRIDE=os.path.join(BUILD, "wineprefix-contrast"))
+    prefix = env["WINEPREFIX_OVERRIDE"]
+    wine_run = os.path.join(REPO, "tools", "wine-run")
+    quiet = {"env": env, "stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    if not os.path.exists(os.path.join(prefix, ".quorvane-ready")):
+        os.makedirs(prefix, exist_ok=True)
+        subprocess.run([wine_run, "wineboot", "-i"], check=True, **quiet)
+        commands = [["HKCU\\Control Panel\\Colors", name, value] for name, value in CONTRAST_SCHEME.items()]
+        commands += [["HKCU\\Software\\Wine\\Fonts\\Replacements", face, "WenQuanYi Micro Hei"]
+                     for face in ("Microsoft YaHei UI", "Microsoft YaHei")]
+        # Wine's own theme sets its colours over these when it is active.
+        commands.append(["HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager", "ThemeActive", "0"])
+        for key, name, value in commands:
+            subprocess.run([wine_run, "reg", "add", key, "/v", name, "/d", value, "/f"], check=True, **quiet)
+        subprocess.run([wine_run, "wineboot", "-s"], **quiet)
+        open(os.path.join(prefix, ".quorvane-ready"), "w").close()
+    subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=dict(env, WINEPREFIX=prefix), **{k: v for k, v in quiet.items() if k != "env"})
+    return env
+
+
+def high_contrast_screens(exe, reader_exe):
+    env = contrast_prefix()
+    try:
+        driver = Driver(exe, "--high-contrast", env=env)
+        reader = Reader(reader_exe, env=env)
+        try:
+            if driver.colours != CONTRAST_COLOURS:
+                raise Failure(f"GetSysColor reports {driver.colours}, the prefix holds {CONTRAST_COLOURS}")
+            print("ok: GetSysColor follows the colours set in the prefix")
+            screens = [("post 42 running 正在下载安装程序 42%", "running"), ("cancel", "cancelling"),
+                       ("wait-cancel", "cancelled"), ("restart", "restarted"), ("finish 安装完成", "finished")]
+            for command, name in screens:
+                if command == "cancel":
+                    reader.ask("do 8")
+                    time.sleep(0.5)
+                elif command == "restart":
+                    reader.ask("do 8")
+                    reader.wait_for(lambda t: t[8]["name"] == "取消", "重新安装 starts a new run")
+                elif command == "wait-cancel":
+                    driver.process.stdin.write(b"wait-cancel\n")
+                    driver.process.stdin.flush()
+                    driver.expect("cancel seen")
+                    time.sleep(0.5)
+                else:
+                    driver.send(command)
+                    time.sleep(0.5)
+                pixels = capture(driver, "contrast-" + name)
+                if any(BACKGROUND in row for row in pixels) or pixels[85][10] != "000000":
+                    raise Failure(f"{name}: the window's own background shows in high contrast")
+                check_texts_readable(driver, reader, pixels, "high contrast, " + name)
+                if name == "cancelled" and (pixels[174][bar_end(driver, 42) - 5] != "1AEBFF"
+                                            or pixels[174][driver.width - 100] != "000000"):
+                    raise Failure("the bar's fill and track do not stand apart")
+
+        finally:
+            reader.stop()
+            driver.stop()
+        driver = Driver(exe, "--high-contrast", "--unsupported", env=env)
+        reader = Reader(reader_exe, env=env)
+        try:
+            time.sleep(0.5)
+            check_texts_readable(driver, reader, capture(driver, "contrast-unsupported"), "high contrast, unsupported")
+        finally:
+            reader.stop()
+            driver.stop()
+    finally:
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(env, WINEPREFIX=env["WINEPREFIX_OVERRIDE"]))
+
+
 def main():
     if not os.environ.get("DISPLAY"):
         print("no DISPLAY: run through tools/test.sh, which starts Xvfb")
@@ -252,6 +591,9 @@ def main():
     try:
         cancel_retry_fail_close(sys.argv[1])
         success_and_enter(sys.argv[1])
+        reader_during_runs(sys.argv[1], sys.argv[2])
+        keyboard_only(sys.argv[1], sys.argv[2])
+        high_contrast_screens(sys.argv[1], sys.argv[2])
     except Failure as failure:
         print(f"FAIL: {failure}")
         return 1
