@@ -2,15 +2,16 @@
 # The real QuorvaneSetup.exe under Wine and X, from start-up to exit.
 #   startup_window.sh supported   SETUP_EXE PROBE_EXE
 #     on the project's prefix (Windows 10): the window is 620 x 330 outside.
-#   startup_window.sh unsupported SETUP_EXE PROBE_EXE
+#   startup_window.sh unsupported SETUP_EXE PROBE_EXE READER_EXE
 #     on a prefix of its own set to Windows 8.1: the window is 620 x 380, shows
 #     the systems instead of a progress bar (no run started), a second copy
 #     started beside it ends by itself with exit code 0 and opens no window,
-#     and it ends with exit code 0 on Enter and, in a second start, on a click
-#     on "关闭".
+#     and it ends with exit code 0 on Enter, in a second start on a click on
+#     "关闭", and in a third on "关闭" pressed by a screen reader (READER_EXE)
+#     that read both systems.
 # Screenshots stay in <build>/tests/ui/screenshots/.
 set -euo pipefail
-mode=$1 setup_exe=$2 probe_exe=$3
+mode=$1 setup_exe=$2 probe_exe=$3 reader_exe=${4:-}
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=${QV_BUILD_DIR:?QV_BUILD_DIR must name the build folder}
 [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run through tools/test.sh, which starts Xvfb"; exit 1; }
@@ -136,6 +137,17 @@ unsupported)
     check_unsupported_screen "$shots/unsupported-click.png"
     xdotool mousemove $((origin_x + client_width - 74)) $((origin_y + client_height - 33)) click 1
     expect_exit_zero "a click on 关闭"
+
+    start_setup
+    answer=$(printf 'tree\ndo 8\n' | wine_run "$reader_exe" 2>/dev/null) || fail "the screen reader failed: $answer"
+    echo "$answer" | grep -E '^child' || true
+    for expected in 'child 3 .*name=当前系统无法安装 ' 'child 4 .*name=当前系统： ' 'child 5 .*name=Windows 8\.1 ' \
+                    'child 6 .*name=支持系统： ' 'child 7 .*name=Windows 10 1809 及以上版本\\nWindows 11（64 位）' \
+                    'child 8 role=0x2B .*name=关闭 .*action=按下' 'do 0x00000000'; do
+        grep -qE "$expected" <<<"$answer" || fail "the screen reader did not find '$expected'"
+    done
+    echo "ok: a screen reader reads both systems on the unsupported screen"
+    expect_exit_zero "关闭 pressed by a screen reader"
     ;;
 *)
     fail "unknown mode $mode"
