@@ -130,6 +130,8 @@ void AnnounceChanges(HWND window, WindowData& data) {
         data.announcer, AccessibleChildren(data.model, focused), focused ? FocusedChild(data.model) : kChildSelf,
         now, due);
     for (const AccessibleNotice& notice : notices) {
+        // When the window loses the focus, the system tells readers where it went.
+        if (notice.event == AccessibleEvent::Focus && !focused) continue;
         NotifyWinEvent(static_cast<DWORD>(notice.event), window, OBJID_CLIENT, notice.child);
     }
     if (due != 0) SetTimer(window, kNoticeTimer, static_cast<UINT>(due > now ? due - now : 1), nullptr);

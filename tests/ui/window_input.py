@@ -403,6 +403,9 @@ def reader_during_runs(exe, reader_exe):
         wait_for(driver, [(driver.box, WHITE)], "the cleared box is painted")
         if driver.flags()["launch"] != "0":
             raise Failure("accDoDefaultAction on the box did not clear launch_after_install")
+        if ("state", 6) not in [(kind, child) for kind, child, _, _ in reader.events()]:
+            raise Failure("no state change event for the cleared box")
+        print("ok: a state change event tells that the box was cleared")
 
         # A fast download: at most about ten events a second for each child.
         reader.events()
@@ -473,7 +476,11 @@ def keyboard_only(exe, reader_exe):
             if reader.focus() != focus:
                 raise Failure(f"{what}: the reader finds the focus on {reader.focus()}, expected {focus}")
 
+        reader.events()
         press("Tab", "6", [(box_ring, "1E293B")], "Tab puts the focus on the check box, with a ring")
+        time.sleep(0.3)
+        if ("focus", 6) not in [(kind, child) for kind, child, _, _ in reader.events()]:
+            raise Failure("no focus event for the check box")
         press("Tab", "8", [(primary_ring, "1E293B"), (box_ring, BACKGROUND)], "Tab moves on to 取消")
         press("Tab", "6", [(box_ring, "1E293B")], "Tab wraps round to the check box")
         press("shift+Tab", "8", [(primary_ring, "1E293B")], "Shift+Tab goes back to 取消")
