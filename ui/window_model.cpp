@@ -1,6 +1,7 @@
 #include "ui/window_model.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace quorvane {
@@ -20,7 +21,7 @@ void RepaintControls(WindowModel& model) {
 
 constexpr WindowControl kReadingOrder[] = {WindowControl::AutoRunBox, WindowControl::CloseButton,
                                            WindowControl::PrimaryButton};
-constexpr int kControlCount = 3;
+constexpr int kControlCount = static_cast<int>(std::size(kReadingOrder));
 
 int OrderOf(WindowControl control) {
     for (int i = 0; i < kControlCount; ++i) {
