@@ -142,7 +142,6 @@ bool AnnouncesChanges(UINT message) {
         case WM_INSTALL_PROGRESS:
         case WM_ACCESSIBLE_ACTION:
         case WM_KEYDOWN:
-        case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
         case WM_CLOSE:
         case WM_SETFOCUS:

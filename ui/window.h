@@ -10,7 +10,7 @@ namespace quorvane {
 
 // What a test build of the window may change.
 struct InstallerWindowOptions {
-    InstallStages stages;             // the stages its runs use
+    InstallStages stages;               // the stages its runs use
     bool always_high_contrast = false;  // paints with the system's colours as in high contrast
 };
 
