@@ -15,6 +15,8 @@
 //   finish TEXT               ends the run successfully with its last record
 //   dpi DPI WIDTH HEIGHT      sends WM_DPICHANGED with a rectangle of that outer
 //                             size in the window's place; prints the new geometry
+//   window-colour RRGGBB      sets the system's window colour (SetSysColors, which
+//                             tells every window with WM_SYSCOLORCHANGE)
 // Options: --high-contrast paints with the system's colours as high contrast
 // does (and prints "colours window=RRGGBB text=RRGGBB ..." as GetSysColor
 // reports them); --unsupported shows the unsupported screen of Windows 8.1.
@@ -136,6 +138,13 @@ void ScriptedRun(std::wstring& finish_text) {
             int dpi = 0, width = 0, height = 0;
             words >> dpi >> width >> height;
             ChangeDpi(dpi, width, height);
+        } else if (command == "window-colour") {
+            std::string hex;
+            words >> hex;
+            const unsigned long rgb = std::stoul(hex, nullptr, 16);
+            const int element = COLOR_WINDOW;
+            const COLORREF colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+            SetSysColors(1, &element, &colour);
         } else if (command == "finish") {
             finish_text = RestOf(words);
             return;

@@ -438,13 +438,16 @@ def reader_during_runs(exe, reader_exe):
         reader.wait_for(lambda t: t[3]["name"] == "安装遇到问题" and t[4]["name"] == "无法连接到下载服务器（错误码 12029）"
                         and t[8]["name"] == "重新安装" and not t[7]["state"] & INVISIBLE,
                         "the reader reads the failure, 关闭 and 重新安装")
-        reader.ask("do 8")
+        if reader.ask("do 8") != ["do 0x00000000"]:
+            raise Failure("accDoDefaultAction on 重新安装 failed")
         reader.wait_for(lambda t: t[3]["name"] == "获取安装信息" and t[8]["name"] == "取消",
                         "重新安装 through accDoDefaultAction starts a new run")
         driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
         driver.process.stdin.flush()
         reader.wait_for(lambda t: t[8]["name"] == "重新安装", "the new run fails")
-        reader.ask("do 7")
+        answer = reader.ask("do 7")
+        if answer != ["do 0x00000000"]:
+            raise Failure(f"accDoDefaultAction on 关闭 answered {answer}")
         expect_exit_zero(driver, "关闭 through accDoDefaultAction")
     finally:
         reader.stop()
@@ -532,7 +535,9 @@ def contrast_prefix():
         commands.append(["HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager", "ThemeActive", "0"])
         for key, name, value in commands:
             subprocess.run([wine_run, "reg", "add", key, "/v", name, "/d", value, "/f"], check=True, **quiet)
-        subprocess.run([wine_run, "wineboot", "-s"], **quiet)
+        # The server keeps the colours it started with until it ends.
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(env, WINEPREFIX=prefix))
+        subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=dict(env, WINEPREFIX=prefix))
         open(os.path.join(prefix, ".quorvane-ready"), "w").close()
     subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=dict(env, WINEPREFIX=prefix), **{k: v for k, v in quiet.items() if k != "env"})
     return env
@@ -549,6 +554,10 @@ def high_contrast_screens(exe, reader_exe):
             print("ok: GetSysColor follows the colours set in the prefix")
             screens = [("post 42 running 正在下载安装程序 42%", "running"), ("cancel", "cancelling"),
                        ("wait-cancel", "cancelled"), ("restart", "restarted"), ("finish 安装完成", "finished")]
+            driver.send("window-colour 202020")
+            wait_for(driver, [((10, 85), "202020")], "the window follows a change of the system's colours")
+            driver.send("window-colour 000000")
+            wait_for(driver, [((10, 85), "000000")], "and back")
             for command, name in screens:
                 if command == "cancel":
                     reader.ask("do 8")
