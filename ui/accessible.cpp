@@ -256,8 +256,9 @@ LRESULT AccessibleObjectResult(WindowAccessible& object, WPARAM wparam) {
 
 void DisconnectWindowAccessible(WindowAccessible& object) { object.Disconnect(); }
 
-UniqueComApartment EnterComApartment() {
-    return UniqueComApartment(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+void JoinComApartment() {
+    // Already joined, or joined to a multi-threaded one by someone else: either serves.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 }
 
 }  // namespace quorvane

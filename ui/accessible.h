@@ -3,7 +3,6 @@
 // the accessible tree of the window's state model (ui/accessible_tree.h).
 
 #include <windows.h>
-#include <objbase.h>
 
 #include "files/unique_handle.h"
 #include "ui/window_model.h"
@@ -29,12 +28,11 @@ LRESULT AccessibleObjectResult(WindowAccessible& object, WPARAM wparam);
 // reader may still hold it after the window and its model are gone.
 void DisconnectWindowAccessible(WindowAccessible& object);
 
-namespace com_release {
-inline void Apartment(bool) noexcept { CoUninitialize(); }
-}  // namespace com_release
-// True while this thread has joined a COM apartment that it must leave again.
-using UniqueComApartment = UniqueHandle<bool, com_release::Apartment>;
-// A single-threaded apartment, whose incoming calls the message loop dispatches.
-UniqueComApartment EnterComApartment();
+// Joins a single-threaded apartment, whose incoming calls the message loop
+// dispatches, for the rest of the thread's life. It is never left while the
+// process runs: leaving waits for every reader's call in progress, and those
+// calls need this very thread, so a window closed while a reader reads would
+// hang in its destruction.
+void JoinComApartment();
 
 }  // namespace quorvane

@@ -96,8 +96,7 @@ struct WindowData {
     PaintResources resources;
     ULONGLONG last_paint_tick = 0;
     bool always_high_contrast;
-    // Joined when the first reader asks; left after the object is disconnected.
-    UniqueComApartment apartment;
+    // Made when the first reader asks.
     UniqueWindowAccessible accessible;
     AccessibleAnnouncer announcer;
 };
@@ -157,7 +156,7 @@ LRESULT OnGetObject(HWND window, WindowData& data, WPARAM wparam, LPARAM lparam)
         return DefWindowProcW(window, WM_GETOBJECT, wparam, lparam);
     }
     if (!data.accessible) {
-        data.apartment = EnterComApartment();
+        JoinComApartment();
         data.accessible = CreateWindowAccessible(window, data.model);
     }
     return AccessibleObjectResult(*data.accessible.get(), wparam);
@@ -210,7 +209,6 @@ void OnDestroy(HWND window, WindowData& data) {
     KillTimer(window, kNoticeTimer);
     if (data.accessible) DisconnectWindowAccessible(*data.accessible.get());
     data.accessible.reset();
-    data.apartment.reset();
     ReleasePaintResources(data.resources);
     ShutdownGdiplus();
     PostQuitMessage(0);
