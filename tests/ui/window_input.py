@@ -72,6 +72,8 @@ class Driver(Program):
     """One window_driver.exe process with its window's client geometry."""
 
     def __init__(self, exe, *options, env=None):
+        # A window that appears under the pointer may take a hover look before any test moves the mouse.
+        xdotool("mousemove", "0", "0")
         super().__init__(exe, *options, env=env)
         if "--high-contrast" in options:
             self.colours = dict(part.split("=") for part in self.expect("colours ").split()[1:])
