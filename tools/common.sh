@@ -42,12 +42,13 @@ build_project() {
 
 wine_run() { "$repo_dir/tools/wine-run" "$@"; }
 
-# Xvfb on a free display when none is given; stopped when the script ends.
+# Xvfb on a free display when none is given, of the given screen size
+# (default 1024x768); stopped when the script ends.
 ensure_display() {
   [ -n "${DISPLAY:-}" ] && return 0
-  local number=90
+  local size=${1:-1024x768} number=90
   while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
-  Xvfb ":$number" -screen 0 2560x1600x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$number" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=":$number"
   local tries=0

@@ -6,7 +6,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages
 build_project
 trap stop_background EXIT
-ensure_display
+# Room for the window at 200 % display scale.
+ensure_display 2560x1600
 ensure_wine_prefix
 cd "$build_dir"
 ctest --output-on-failure "$@"
