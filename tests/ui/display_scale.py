@@ -17,6 +17,7 @@ Screenshots stay in <build>/tests/ui/screenshots/scale-<dpi>-<screen>.png.
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,10 +36,20 @@ def scaled(length, dpi):
 
 
 def wine(prefix, *arguments, check=False):
+    """Runs a Windows program in the prefix. A checked one is tried up to five
+    times: reg.exe in a prefix that is only just set up has failed once."""
     environment = dict(os.environ, WINEPREFIX_OVERRIDE=prefix)
-    return subprocess.run([os.path.join(REPO, "tools", "wine-run"), *arguments], env=environment,
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                          check=check)
+    # Output to a file, never a pipe: a Wine service started here would hold a pipe open.
+    with tempfile.TemporaryFile() as errors:
+        for _ in range(5 if check else 1):
+            result = subprocess.run([os.path.join(REPO, "tools", "wine-run"), *arguments], env=environment,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=errors)
+            if result.returncode == 0 or not check:
+                return result
+            time.sleep(0.5)
+        errors.seek(0)
+        raise Failure(f"{' '.join(arguments)} failed in {prefix} with {result.returncode}: "
+                      f"{errors.read().decode(errors='replace').strip()[-300:]}")
 
 
 def prepare_prefix(dpi):
