@@ -1,6 +1,9 @@
 #include "ui/startup.h"
 
 #include <commctrl.h>
+#include <delayimp.h>
+
+#include <cstring>
 
 #include "files/system_function.h"
 #include "pipeline/progress_post.h"
@@ -17,7 +20,43 @@ namespace {
 
 constexpr WORD kApplicationIconId = 1;
 
+// Loads a delay-loaded DLL from System32 by its full path, so that no search
+// order can offer a planted copy. The common controls are the exception: the
+// application manifest redirects them to the side-by-side version 6, which a
+// load by path would bypass, and that redirection is consulted before any
+// folder is searched.
+FARPROC WINAPI LoadDelayedDllFromSystem32(unsigned notification, PDelayLoadInfo load) noexcept {
+    if (notification != dliNotePreLoadLibrary || load == nullptr || load->szDll == nullptr) return nullptr;
+    if (_stricmp(load->szDll, "comctl32.dll") == 0) return nullptr;
+    wchar_t path[MAX_PATH] = {};
+    const UINT folder = GetSystemDirectoryW(path, MAX_PATH);
+    const std::size_t name = std::strlen(load->szDll);
+    if (folder == 0 || folder + 1 + name >= MAX_PATH) return nullptr;
+    path[folder] = L'\\';
+    // System DLL names are ASCII.
+    for (std::size_t index = 0; index <= name; ++index) {
+        path[folder + 1 + index] = static_cast<unsigned char>(load->szDll[index]);
+    }
+    const HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) {
+        // Never fall back to a search by name: fail as a missing DLL fails.
+        ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(load);
+        RaiseException(VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND), 0, 1, &argument);
+    }
+    return reinterpret_cast<FARPROC>(module);
+}
+
 }  // namespace
+
+// Read by the delay-load helper before each DLL it loads; MSVC's helper
+// declares it constant, MinGW's writable.
+extern "C" {
+#if defined(_MSC_VER)
+extern const PfnDliHook __pfnDliNotifyHook2 = LoadDelayedDllFromSystem32;
+#else
+PfnDliHook __pfnDliNotifyHook2 = LoadDelayedDllFromSystem32;
+#endif
+}
 
 void LimitDllSearchToSystem32() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);

@@ -8,7 +8,9 @@ namespace quorvane {
 // Before the first delay-loaded DLL (every one but kernel32 and the C runtime)
 // is needed: from here on DLLs come from System32 only, never from the folder
 // the installer was downloaded to, where a planted copy may lie beside it.
-// Windows 7 without update KB2533623 lacks the call and keeps its search order.
+// Windows 7 without update KB2533623 and Vista lack the call; there the
+// program's delay-load hook still loads each of its DLLs by its full System32
+// path, and their own imports are searched for beside them.
 void LimitDllSearchToSystem32();
 
 // The common controls of version 6 (the manifest asks for them); the result does not matter.
