@@ -4,8 +4,9 @@
 # not a KnownDLL (winhttp, gdiplus, comctl32, or version as a dependency) is
 # searched for in the executable's own folder first, where a planted copy
 # beside a downloaded installer would be loaded. A delay-loaded import is
-# resolved on first use, after the entry point has limited the search to
-# System32.
+# resolved on first use, and the program's delay-load hook (ui/startup.cpp)
+# loads each such DLL by its full System32 path, also on a Windows without
+# SetDefaultDllDirectories.
 #
 # delay_import_library(<dll>) defines the target delayed_<dll>: an import
 # library made by dlltool --output-delaylib from the exports of MinGW's own
@@ -32,6 +33,6 @@ function(delay_import_library dll)
   set_target_properties(delayed_${dll} PROPERTIES IMPORTED_LOCATION ${library})
 endfunction()
 
-foreach(dll winhttp gdiplus comctl32 user32 gdi32 shell32 ole32 oleaut32 oleacc advapi32)
+foreach(dll winhttp gdiplus comctl32 user32 gdi32 shell32 ole32 oleaut32 oleacc advapi32 crypt32 wintrust)
   delay_import_library(${dll})
 endforeach()

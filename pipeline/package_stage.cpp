@@ -10,6 +10,7 @@
 #include "files/held_file.h"
 #include "files/layout.h"
 #include "files/manifest.h"
+#include "files/signature.h"
 #include "files/text.h"
 #include "net/download_url.h"
 #include "net/transfer.h"
@@ -92,20 +93,36 @@ DWORD RunInstallerSilently(const std::wstring& installer_path, HeldFile held, co
     return exit_code;
 }
 
+// A signed setup runs only an installer of its own publisher. The check reads
+// the held bytes that were hashed; a refused installer is deleted at once,
+// and no other address is tried: the digest pins the bytes every mirror serves.
+void RequireSetupPublisher(HeldFile& installer, const std::wstring& installer_path, const Publisher& setup) {
+    if (!setup.is_signed) return;
+    try {
+        VerifyInstallerPublisher(installer, installer_path, setup);
+    } catch (...) {
+        installer.Close();
+        RemoveQuietly(installer_path);
+        throw;
+    }
+}
+
 }  // namespace
 
 void RunPackageStage(const std::wstring& manifest_address, std::wstring& installer_path) {
+    const Publisher setup_publisher = ReadOwnPublisher();
     const InstallerManifest manifest = ParseInstallerManifest(
         FetchToMemory(manifest_address, kManifestPurpose, 5, kTryingOtherManifestAddress));
     PostProgress(15, kFoundNewestVersion + manifest.version, RunState::Running);
 
     installer_path = InstallerPackagePath(manifest.version);
     HeldFile installer = HoldIfIntact(installer_path, manifest);
-    if (installer.is_open()) {
+    const bool reused = installer.is_open();
+    if (!reused) installer = DownloadInstaller(manifest, installer_path);
+    RequireSetupPublisher(installer, installer_path, setup_publisher);
+    if (reused) {
         PostProgress(68, kPackageAlreadyDownloaded + manifest.version, RunState::Running);
         PostProgress(70, kPackageVerified, RunState::Running);
-    } else {
-        installer = DownloadInstaller(manifest, installer_path);
     }
 
     PostProgress(76, kInstallingProgram + manifest.version, RunState::Running);

@@ -2,10 +2,11 @@
 """The real QuorvaneSetup.exe under Wine and X against the local release
 server: a clean installation with no arguments, a failed installation retried
 with a real click after the server is fixed, a real click on "取消" during a
-slow download, and second copies started beside a first one, which hand over
-to its window and end. Screenshots stay in <build>/tests/e2e/screenshots/.
+slow download, second copies started beside a first one, which hand over
+to its window and end, and a signed setup that runs only installers of its
+own publisher. Screenshots stay in <build>/tests/e2e/screenshots/.
 
-    setup_e2e.py SETUP_EXE WINDOW_PROBE_EXE
+    setup_e2e.py SETUP_EXE WINDOW_PROBE_EXE SCREEN_READER_EXE
 """
 import glob
 import os
@@ -328,13 +329,143 @@ def cancel_during_download(setup_exe, probe_exe):
     print("ok: 取消 during a slow download ends as cancelled with nothing left behind, and 关闭 ends the program")
 
 
+SIGNING = os.path.join(BUILD, "tests", "e2e", "signing")
+SIGNATURE_INVALID = "安装包数字签名无效"
+PUBLISHER_MISMATCH = "安装包发布者与安装程序不一致"
+
+
+def openssl(*arguments):
+    subprocess.run(["openssl", *arguments], check=True, capture_output=True)
+
+
+def make_signers():
+    """A code-signing CA trusted in the prefix, and certificates of it: "setup" and "renewed" of one subject with
+    keys of their own (a renewal), "other" of another subject. Returns the signed copy of the setup."""
+    shutil.rmtree(SIGNING, ignore_errors=True)
+    os.makedirs(SIGNING)
+    ca = os.path.join(SIGNING, "ca")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-keyout", ca + ".key",
+            "-out", ca + ".pem", "-subj", "/CN=Quorvane E2E Code Signing CA",
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+    extensions = os.path.join(SIGNING, "signer.ext")
+    with open(extensions, "w", encoding="utf-8") as stream:
+        stream.write("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                     "extendedKeyUsage=codeSigning\n")
+    subjects = {"setup": "/O=Quorvane Software/CN=Quorvane Software",
+                "renewed": "/O=Quorvane Software/CN=Quorvane Software",
+                "other": "/O=Quorvane Software/CN=Quorvane Software Tools"}
+    for name, subject in subjects.items():
+        base = os.path.join(SIGNING, name)
+        openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", base + ".key", "-out", base + ".csr",
+                "-subj", subject)
+        openssl("x509", "-req", "-in", base + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key", "-set_serial",
+                str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256", "-extfile", extensions,
+                "-out", base + ".pem")
+    trust = os.path.join(BUILD, "tools", "trust-test-ca.exe")
+    subprocess.run([WINE_RUN, trust, "Z:" + (ca + ".pem").replace("/", "\\")], check=True,
+                   stdin=subprocess.DEVNULL, capture_output=True)
+
+
+def signer(name, change_byte=False):
+    """Signs a file in place with the named certificate; change_byte then changes one signed byte."""
+    def sign(path):
+        base = os.path.join(SIGNING, name)
+        subprocess.run(["osslsigncode", "sign", "-certs", base + ".pem", "-key", base + ".key", "-h", "sha256",
+                        "-in", path, "-out", path + ".signed"], check=True, capture_output=True)
+        os.replace(path + ".signed", path)
+        if change_byte:
+            with open(path, "r+b") as stream:
+                stream.seek(4096)
+                byte = stream.read(1)
+                stream.seek(4096)
+                stream.write(bytes([byte[0] ^ 1]))
+    return sign
+
+
+def window_texts(reader_exe):
+    """The names and values of the window's children, as a screen reader reads them."""
+    reader = subprocess.run([WINE_RUN, reader_exe], input="tree\n", capture_output=True, text=True,
+                            encoding="utf-8", errors="replace", timeout=60)
+    return reader.stdout
+
+
+def standin_ran():
+    return os.path.exists(os.path.join(DATA, "installer-command-line.txt"))
+
+
+def signed_setup(setup_exe, probe_exe, reader_exe):
+    """A signed setup installs what its publisher signed, under a renewed certificate too, and refuses an unsigned
+    installer, one of another subject and one changed after signing: the stand-in never runs, the file is gone,
+    and 重新安装 then installs a good release."""
+    make_signers()
+    signed_exe = os.path.join(SIGNING, "QuorvaneSetup.exe")
+    shutil.copyfile(setup_exe, signed_exe)
+    signer("setup")(signed_exe)
+    for name in ("setup", "renewed"):
+        clean_machine()
+        release = publish_release.publish(BUILD, sign=signer(name))
+        setup = Setup(signed_exe, probe_exe, f"signed-{name}")
+        code = setup.wait_exit()
+        expect(code == 0, f"signed-{name}: exit code {code}")
+        expect_installed(release, f"signed-{name}")
+    refusals = (("unsigned", None, SIGNATURE_INVALID), ("other-publisher", signer("other"), PUBLISHER_MISMATCH),
+                ("changed-after-signing", signer("setup", change_byte=True), SIGNATURE_INVALID))
+    for label, sign, message in refusals:
+        clean_machine()
+        publish_release.publish(BUILD, sign=sign)
+        setup = Setup(signed_exe, probe_exe, f"signed-{label}")
+        setup.wait_for("refused", [(BAR, RED), (setup.close_probe, WHITE)])
+        texts = window_texts(reader_exe)
+        expect(message in texts, f"signed-{label}: the window does not say {message}: {texts}")
+        expect(not standin_ran(), f"signed-{label}: the refused installer ran")
+        expect(not leftovers(), f"signed-{label}: left behind {leftovers()}")
+        if label == "unsigned":
+            release = publish_release.publish(BUILD, sign=signer("renewed"))
+            setup.click(setup.primary)
+            code = setup.wait_exit()
+            expect(code == 0, f"signed-retry: exit code {code}")
+            expect_installed(release, "signed-retry")
+        else:
+            setup.click(setup.close)
+            setup.wait_exit(20)
+    print("ok: a signed setup installs installers of its publisher (renewed certificate too) and refuses an "
+          "unsigned one, another subject's and one changed after signing, running none, leaving none, and retries")
+
+
+def signed_setup_reuse(setup_exe, probe_exe, reader_exe):
+    """An unsigned earlier download that the manifest's size and digest describe is refused and deleted, and no
+    download is made for it."""
+    del setup_exe
+    clean_machine()
+    release = publish_release.publish(BUILD)
+    os.makedirs(WORK, exist_ok=True)
+    earlier = os.path.join(WORK, f"QuorvaneSetup_{release['version']}.exe")
+    shutil.copyfile(release["installer"], earlier)
+    downloads = request_counts()[1]
+    setup = Setup(os.path.join(SIGNING, "QuorvaneSetup.exe"), probe_exe, "signed-reuse")
+    setup.wait_for("refused", [(BAR, RED), (setup.close_probe, WHITE)])
+    texts = window_texts(reader_exe)
+    expect(SIGNATURE_INVALID in texts, f"signed-reuse: the window does not say {SIGNATURE_INVALID}: {texts}")
+    expect(not os.path.exists(earlier), "signed-reuse: the refused earlier download is still there")
+    expect(not standin_ran(), "signed-reuse: the refused installer ran")
+    expect(request_counts()[1] == downloads, "signed-reuse: the installer was downloaded")
+    setup.click(setup.close)
+    setup.wait_exit(20)
+    print("ok: a signed setup refuses and deletes an unsigned earlier download without downloading it again")
+
+
 def main():
-    setup_exe, probe_exe = sys.argv[1:3]
+    setup_exe, probe_exe, reader_exe = sys.argv[1:4]
     os.makedirs(SHOTS, exist_ok=True)
     failures = 0
     # Every scenario after the first starts its copy after an earlier one has ended.
     scenarios = (clean_installation, lambda *exes: two_copies(*exes, 0), lambda *exes: two_copies(*exes, 1),
                  after_a_killed_copy, failure_then_retry, cancel_during_download)
+    scenarios += (lambda *exes: signed_setup(*exes, reader_exe), lambda *exes: signed_setup_reuse(*exes, reader_exe))
+    # QV_E2E_ONLY=6,7 runs only those scenarios (numbered from 0), for work on them.
+    only = os.environ.get("QV_E2E_ONLY")
+    if only:
+        scenarios = [scenarios[int(index)] for index in only.split(",")]
     for scenario in scenarios:
         try:
             scenario(setup_exe, probe_exe)

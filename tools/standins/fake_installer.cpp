@@ -1,10 +1,12 @@
 // Stand-in for the product's full installer: checks it was started with the
 // silent switches, writes a log to the /LOG path, installs the product carried
 // in its own file for the current user, records its command line and exits
-// with the code its trailer names.
+// with the code its trailer names. A signed stand-in keeps its product and
+// trailer just before its signature.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "files/layout.h"
+#include "files/signature_format.h"
 #include "files/text.h"
 #include "tools/standins/standin_trailer.h"
 
@@ -47,7 +50,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!log_path.empty()) log.open(fs::path(log_path), std::ios::binary | std::ios::trunc);
     log << "command line: " << quorvane::WideToUtf8(command_line) << "\n";
 
-    const std::vector<char> own = ReadOwnFile();
+    std::vector<char> own = ReadOwnFile();
+    const auto table = quorvane::LocateCertificateTable(reinterpret_cast<const unsigned char*>(own.data()),
+                                                        std::min(own.size(), quorvane::kExecutableHeadersSize),
+                                                        own.size());
+    if (table.state == quorvane::CertificateTableState::Present) own.resize(table.offset);
     StandinTrailer trailer = {};
     if (own.size() < sizeof trailer) return 90;
     std::memcpy(&trailer, own.data() + own.size() - sizeof trailer, sizeof trailer);

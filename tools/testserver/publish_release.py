@@ -89,7 +89,9 @@ def write_segment_database(path, size, seed):
 
 
 def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_code=0, run_ms=0,
-            installer_padding=0, rate=0, segment_size=1 << 20, broken=False):
+            installer_padding=0, rate=0, segment_size=1 << 20, broken=False, sign=None):
+    """sign, when given, is called with the installer's path before anything is served: it may sign the file
+    (or change it) in place."""
     control = Control(endpoints(build_dir)["control_port"])
     release = os.path.join(build_dir, "release")
     os.makedirs(release, exist_ok=True)
@@ -99,17 +101,22 @@ def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_cod
     with open(os.path.join(standins, "QuorvaneStandinProduct.exe"), "rb") as stream:
         product = stream.read()
     # Padding inside the installer part makes a large installer without
-    # changing what it installs.
+    # changing what it installs. The whole is a multiple of 8 bytes, where a
+    # signature starts without padding of its own, so that a signed stand-in
+    # finds its trailer right before its signature.
+    trailer = make_installer.trailer(len(product), exit_code, run_ms)
     installer_path = os.path.join(release, "QuorvaneSetup-full.exe")
     with open(installer_path, "wb") as stream:
         stream.write(installer)
-        remaining = installer_padding
+        remaining = installer_padding + -(len(installer) + installer_padding + len(product) + len(trailer)) % 8
         zeros = bytes(1 << 20)
         while remaining > 0:
             stream.write(zeros[:remaining])
             remaining -= min(remaining, len(zeros))
         stream.write(product)
-        stream.write(make_installer.trailer(len(product), exit_code, run_ms))
+        stream.write(trailer)
+    if sign:
+        sign(installer_path)
     installer_sha = control.serve_file("release-installer", installer_path)
     installer_size = os.path.getsize(installer_path)
 
