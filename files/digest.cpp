@@ -104,6 +104,11 @@ std::string Sha256OfFile(const HeldFile& file) {
         hash.Release();
         throw std::runtime_error(kCannotReadFile);
     }
+    // From the start, wherever an earlier read through the handle stopped.
+    if (!SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+        hash.Release();
+        throw std::runtime_error(kCannotReadFile);
+    }
     std::vector<char> buffer(kReadBufferSize, '\0');
     // As above, a read error ends the digest early and the comparison fails.
     DWORD count = 0;
