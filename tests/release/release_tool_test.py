@@ -106,6 +106,65 @@ def check_refusals(installer_path, database_path):
                f"refuses {description}", f"exit {result.returncode}, stderr: {result.stderr.strip()}")
 
 
+def make_signer(name, subject, string_mask="utf8only"):
+    """A self-signed code-signing certificate; string_mask "default" encodes
+    the same subject text as a PrintableString instead of a UTF8String."""
+    key, certificate, config = (os.path.join(FOLDER, name + suffix) for suffix in (".key", ".pem", ".cnf"))
+    with open(config, "w") as stream:
+        stream.write(f"[req]\ndistinguished_name=dn\nstring_mask={string_mask}\n[dn]\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", certificate,
+                    "-subj", subject, "-days", "2", "-config", config, "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    return certificate, key
+
+
+def signed_copy(source, name, signer):
+    path = os.path.join(FOLDER, name)
+    if os.path.exists(path):
+        os.remove(path)
+    subprocess.run(["osslsigncode", "sign", "-certs", signer[0], "-key", signer[1], "-h", "sha256",
+                    "-in", source, "-out", path], check=True, capture_output=True)
+    return path
+
+
+def check_publisher():
+    """--publisher-of accepts only an installer whose signer subject is the
+    signed setup's, compared as encoded names: a renewed certificate passes,
+    another subject, the same text encoded otherwise and no signature fail."""
+    subject = "/CN=Quorvane Test Publisher/O=Quorvane"
+    publisher = make_signer("publisher", subject)
+    installer = os.path.join(BUILD, "tools", "standins", "QuorvaneStandinInstaller.exe")
+    setup = signed_copy(os.path.join(BUILD, "ui", "QuorvaneSetup.exe"), "setup-signed.exe", publisher)
+    cases = [
+        ("the same certificate", signed_copy(installer, "same.exe", publisher), ""),
+        ("a renewed certificate of the same subject",
+         signed_copy(installer, "renewed.exe", make_signer("renewed", subject)), ""),
+        ("another subject", signed_copy(installer, "other.exe", make_signer("other", "/CN=Another Publisher")),
+         'is signed by CN=Another Publisher, the setup "%s" is signed by O=Quorvane,CN=Quorvane Test Publisher: '
+         'every signed setup would refuse it with "安装包发布者与安装程序不一致"' % setup),
+        ("the same subject text encoded otherwise",
+         signed_copy(installer, "printable.exe", make_signer("printable", subject, "default")),
+         "(the same text, encoded otherwise)"),
+        ("no signature", installer, 'is unsigned, the setup "%s" is signed by' % setup),
+    ]
+    output = os.path.join(FOLDER, "publisher.json")
+    for description, path, refusal in cases:
+        if os.path.exists(output):
+            os.remove(output)
+        result = run("manifest", "--installer", path, "--publisher-of", setup, "--version", "1",
+                     "--url", "https://files.quorvane.com/r/a.exe", "--output", output)
+        if refusal:
+            expect(result.returncode == 1 and refusal in result.stderr and not os.path.exists(output),
+                   f"--publisher-of refuses an installer with {description}", result.stderr)
+        else:
+            expect(result.returncode == 0 and "publisher O=Quorvane,CN=Quorvane Test Publisher" in result.stdout,
+                   f"--publisher-of accepts an installer with {description}", result.stdout + result.stderr)
+    result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
+                 "--output", output)
+    expect(result.returncode == 0 and result.stdout.rstrip().endswith("publisher unsigned"),
+           "without --publisher-of the installer's signer is shown", result.stdout + result.stderr)
+
+
 def check_mirrors(installer_path, database_path):
     """A release whose installer is good on .com, an older file of the same size
     on .cn and missing on .net; the database is good everywhere."""
@@ -164,6 +223,7 @@ def main():
     os.makedirs(FOLDER, exist_ok=True)
     installer_path, database_path = check_written_manifests()
     check_refusals(installer_path, database_path)
+    check_publisher()
     check_mirrors(installer_path, database_path)
     if failures:
         print(f"{len(failures)} release tool checks failed")

@@ -16,6 +16,7 @@
 #include "files/manifest.h"
 #include "files/product_constants.h"
 #include "files/text.h"
+#include "tools/release/authenticode.h"
 #include "tools/release/mirror_check.h"
 #include "tools/release/release_files.h"
 
@@ -24,7 +25,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  quorvane-release manifest --installer FILE --version VERSION --url URL --output FILE\n"
+    "  quorvane-release manifest --installer FILE --version VERSION --url URL [--publisher-of SETUP] --output FILE\n"
     "  quorvane-release segments --database FILE --version VERSION --url URL --rows N\n"
     "                            [--format NAME] [--schema-version N] --output FILE\n"
     "  quorvane-release check [--manifest URL] [--segment-manifest URL] [--proxy URL] [--cacert FILE]\n";
@@ -87,14 +88,17 @@ int WriteInstallerManifest(const Options& options) {
     manifest.url = Utf8ToWide(url);
     RefuseUnusableVersion(manifest.version);
     ParseReleaseAddress(url);
-    const FileDigest digest = DigestOfFile(Required(options, "installer"));
+    const std::string installer = Required(options, "installer");
+    const std::string setup = Optional(options, "publisher-of", "");
+    if (!setup.empty()) RefuseOtherPublisher(installer, setup);
+    const FileDigest digest = DigestOfFile(installer);
     manifest.sha256 = digest.sha256;
     manifest.size = digest.size;
     const std::string output = Required(options, "output");
     ReadBackInstallerManifest(ComposeInstallerManifest(manifest), manifest);
     ReadBackInstallerManifest(WriteAndReadBack(output, ComposeInstallerManifest(manifest)), manifest);
     std::cout << output << ": version " << WideToUtf8(manifest.version) << ", size " << manifest.size << ", sha256 "
-              << manifest.sha256 << '\n';
+              << manifest.sha256 << ", publisher " << DescribePublisher(installer) << '\n';
     return 0;
 }
 
@@ -129,7 +133,7 @@ int CheckPublishedRelease(const Options& options) {
 
 int Run(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "manifest") return WriteInstallerManifest(ReadOptions(argc, argv, {"installer", "version", "url", "output"}));
+    if (command == "manifest") return WriteInstallerManifest(ReadOptions(argc, argv, {"installer", "version", "url", "publisher-of", "output"}));
     if (command == "segments") {
         return WriteSegmentManifest(
             ReadOptions(argc, argv, {"database", "version", "url", "rows", "format", "schema-version", "output"}));

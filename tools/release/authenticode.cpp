@@ -1,0 +1,126 @@
+#include "tools/release/authenticode.h"
+
+#include <openssl/bio.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace quorvane::release {
+namespace {
+
+constexpr std::uint16_t kPe32Magic = 0x10B;
+constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+constexpr std::uint32_t kSecurityDirectory = 4;
+constexpr std::uint16_t kCertificateTypePkcsSignedData = 2;
+
+[[noreturn]] void Refuse(const std::string& path, const std::string& why) {
+    throw std::runtime_error('"' + path + "\" " + why);
+}
+
+std::uint32_t Little(const std::vector<unsigned char>& bytes, std::size_t offset, std::size_t width) {
+    std::uint32_t value = 0;
+    for (std::size_t index = width; index > 0; --index) value = value << 8 | bytes[offset + index - 1];
+    return value;
+}
+
+std::vector<unsigned char> ReadAt(std::ifstream& file, const std::string& path, std::uint64_t offset,
+                                  std::size_t size) {
+    std::vector<unsigned char> bytes(size);
+    file.seekg(static_cast<std::streamoff>(offset));
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    if (!file || file.gcount() != static_cast<std::streamsize>(size)) Refuse(path, "is cut short: no PE file");
+    return bytes;
+}
+
+// The PKCS#7 SignedData of the first certificate table entry; empty when the
+// table is empty.
+std::vector<unsigned char> SignatureBlob(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) Refuse(path, "cannot be opened");
+    const auto dos = ReadAt(file, path, 0, 64);
+    if (dos[0] != 'M' || dos[1] != 'Z') Refuse(path, "is no PE file");
+    const std::uint32_t pe = Little(dos, 0x3C, 4);
+    const auto headers = ReadAt(file, path, pe, 24 + 2);
+    if (Little(headers, 0, 4) != 0x00004550) Refuse(path, "is no PE file");
+    const std::uint16_t magic = static_cast<std::uint16_t>(Little(headers, 24, 2));
+    if (magic != kPe32Magic && magic != kPe32PlusMagic) Refuse(path, "has an unknown optional header");
+    const std::size_t directories = magic == kPe32PlusMagic ? 112 : 96;
+    const auto optional = ReadAt(file, path, pe + 24, directories);
+    if (Little(optional, directories - 4, 4) <= kSecurityDirectory) return {};
+    const auto entry = ReadAt(file, path, pe + 24 + directories + 8 * kSecurityDirectory, 8);
+    const std::uint32_t offset = Little(entry, 0, 4);
+    const std::uint32_t size = Little(entry, 4, 4);
+    if (offset == 0 && size == 0) return {};
+    if (size < 8) Refuse(path, "has a broken certificate table");
+    const auto table = ReadAt(file, path, offset, size);
+    const std::uint32_t length = Little(table, 0, 4);
+    if (length < 8 || length > size || Little(table, 6, 2) != kCertificateTypePkcsSignedData) {
+        Refuse(path, "has a certificate table without an Authenticode signature");
+    }
+    return {table.begin() + 8, table.begin() + length};
+}
+
+// The list only; its certificates belong to the signature.
+struct FreeStack {
+    void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
+};
+
+}  // namespace
+
+std::optional<Publisher> PublisherOf(const std::string& path) {
+    const std::vector<unsigned char> blob = SignatureBlob(path);
+    if (blob.empty()) return std::nullopt;
+    const unsigned char* cursor = blob.data();
+    const std::unique_ptr<PKCS7, decltype(&PKCS7_free)> signature(
+        d2i_PKCS7(nullptr, &cursor, static_cast<long>(blob.size())), PKCS7_free);
+    if (!signature || !PKCS7_type_is_signed(signature.get())) Refuse(path, "has a signature that cannot be read");
+    // Authenticode allows exactly one signer; its certificate travels in the signature.
+    const std::unique_ptr<STACK_OF(X509), FreeStack> signers(PKCS7_get0_signers(signature.get(), nullptr, 0));
+    if (!signers || sk_X509_num(signers.get()) != 1) Refuse(path, "has a signature without its signer certificate");
+    const X509_NAME* subject = X509_get_subject_name(sk_X509_value(signers.get(), 0));
+
+    Publisher publisher;
+    unsigned char* der = nullptr;
+    const int der_length = i2d_X509_NAME(subject, &der);
+    if (der_length <= 0) Refuse(path, "has a signer without a subject name");
+    publisher.subject_der.assign(reinterpret_cast<const char*>(der), static_cast<std::size_t>(der_length));
+    OPENSSL_free(der);
+    const std::unique_ptr<BIO, decltype(&BIO_free)> text(BIO_new(BIO_s_mem()), BIO_free);
+    X509_NAME_print_ex(text.get(), subject, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    char* data = nullptr;
+    const long text_length = BIO_get_mem_data(text.get(), &data);
+    publisher.subject.assign(data, static_cast<std::size_t>(text_length));
+    return publisher;
+}
+
+std::string PublisherText(const std::optional<Publisher>& publisher) {
+    return publisher ? publisher->subject : "unsigned";
+}
+
+std::string DescribePublisher(const std::string& path) {
+    try {
+        return PublisherText(PublisherOf(path));
+    } catch (const std::runtime_error& error) {
+        return std::string("unknown: ") + error.what();
+    }
+}
+
+void RefuseOtherPublisher(const std::string& installer_path, const std::string& setup_path) {
+    const std::optional<Publisher> setup = PublisherOf(setup_path);
+    if (!setup) Refuse(setup_path, "is unsigned: name the signed setup, whose publisher the clients compare");
+    const std::optional<Publisher> installer = PublisherOf(installer_path);
+    if (installer && installer->subject_der == setup->subject_der) return;
+    std::string signer = installer ? "signed by " + installer->subject : std::string("unsigned");
+    if (installer && installer->subject == setup->subject) signer += " (the same text, encoded otherwise)";
+    const std::string refusal = installer ? "安装包发布者与安装程序不一致" : "安装包数字签名无效";
+    throw std::runtime_error("the installer \"" + installer_path + "\" is " + signer + ", the setup \"" + setup_path +
+                             "\" is signed by " + setup->subject + ": every signed setup would refuse it with \"" +
+                             refusal + '"');
+}
+
+}  // namespace quorvane::release
