@@ -81,6 +81,10 @@ def check_refusals(installer_path, database_path):
          'version "2026.*" gives the installer file name "QuorvaneSetup_2026.*.exe", which Windows cannot create'),
         ('a version with "', ["manifest", "--installer", installer_path, "--version", '1"2', "--url", good_url],
          "which Windows cannot create"),
+        # "QuorvaneSetup_<version>.exe" at 256 UTF-16 units, the emoji counting two.
+        ("a version giving a file name of 256 units",
+         ["manifest", "--installer", installer_path, "--version", "\U0001F600" + "a" * 236, "--url", good_url],
+         "which Windows cannot create"),
         ("a plain HTTP address", ["manifest", "--installer", installer_path, "--version", "1",
                                   "--url", "http://files.quorvane.com/r/a"],
          'address "http://files.quorvane.com/r/a" is not HTTPS'),
@@ -104,6 +108,9 @@ def check_refusals(installer_path, database_path):
         result = run(*arguments, "--output", output)
         expect(result.returncode == 1 and message in result.stderr and not os.path.exists(output),
                f"refuses {description}", f"exit {result.returncode}, stderr: {result.stderr.strip()}")
+    result = run("manifest", "--installer", installer_path, "--version", "\U0001F600" + "a" * 235, "--url", good_url,
+                 "--output", os.path.join(FOLDER, "longest.json"))
+    expect(result.returncode == 0, "accepts a version giving a file name of 255 units", result.stderr)
 
 
 def make_signer(name, subject, string_mask="utf8only"):
