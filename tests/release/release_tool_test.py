@@ -262,11 +262,17 @@ def check_mirrors(control, installer_path, database_path):
            and " ok " in line(lines, "installer manifest", "update.quorvane.net"),
            "an older installer manifest on a fallback domain fails")
 
-    control.put(rules, json.dumps({"*": "blob=tool-installer"}).encode())
+    # .cn now redirects once, relative to the path asked for.
+    control.put(rules, json.dumps({"files.quorvane.cn": ["status=302,header=Location:tool-relative",
+                                                         "blob=tool-installer"],
+                                   "*": "blob=tool-installer"}).encode())
     control.put(manifest_rules, json.dumps({"*": "blob=tool-manifest"}).encode())
     result, lines = run_check(*published)
     expect(result.returncode == 0 and lines[-1:] == ["all 12 addresses serve the release"],
            "check passes once every address serves the release")
+    expect(line(lines, "installer ", "files.quorvane.cn").endswith(
+        "-> https://files.quorvane.cn/x/hosts=tool-mirrors/tool-exact/tool-relative"),
+        "a relative redirect leads from the path asked for, and the final address is shown")
 
 
 def check_transfers(control, installer_path, database_path):

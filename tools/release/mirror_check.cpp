@@ -27,6 +27,7 @@ namespace {
 
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
 
 // Clients follow at most this many redirects (WinHTTP's own limit).
 constexpr int kMaxRedirects = 10;
@@ -65,12 +66,42 @@ std::size_t Receive(char* data, std::size_t size, std::size_t count, void* conte
     return length;
 }
 
+// The address split as the installer splits it; nothing for text that is no
+// UTF-8 or no address.
+std::optional<ParsedUrl> SplitUtf8Address(const std::string& address) {
+    try {
+        return SplitAddress(Utf8ToWide(address));
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
+}
+
+// Where a redirect leads: an absolute Location as sent, a relative one
+// resolved against the address asked for, not against libcurl's own URL,
+// which here is only the origin.
+std::string RedirectTarget(CURL* handle, const std::string& asked) {
+    curl_header* header = nullptr;
+    if (curl_easy_header(handle, "Location", 0, CURLH_HEADER, -1, &header) != CURLHE_OK) return {};
+    const std::string location = header->value;
+    if (SplitUtf8Address(location)) return location;
+    const UrlHandle url(curl_url(), curl_url_cleanup);
+    char* resolved = nullptr;
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, asked.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK) {
+        return location;
+    }
+    const std::string target = resolved;
+    curl_free(resolved);
+    return target;
+}
+
 // One request, no redirect followed; the redirect's target, if any, in location.
 // The request target is the address's path with query and fragment exactly as
 // written, which is what WinHTTP sends; libcurl alone would drop the fragment
 // and resolve "..".
-void Request(const CheckOptions& options, const ParsedUrl& url, const wchar_t* purpose, Transfer& transfer,
-             std::string& location) {
+void Request(const CheckOptions& options, const std::string& address, const ParsedUrl& url, const wchar_t* purpose,
+             Transfer& transfer, std::string& location) {
     const EasyHandle easy(curl_easy_init(), curl_easy_cleanup);
     if (!easy) throw std::runtime_error("cannot start libcurl");
     const std::string purpose_line = WideToUtf8(std::wstring(transport::kPurposeHeaderName) + purpose);
@@ -101,9 +132,8 @@ void Request(const CheckOptions& options, const ParsedUrl& url, const wchar_t* p
     const CURLcode result = curl_easy_perform(handle);
     transfer.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &transfer.status);
-    const char* redirect = nullptr;
-    if (curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK && redirect != nullptr) {
-        location = redirect;
+    if (result == CURLE_OK && transfer.status >= 300 && transfer.status <= 399) {
+        location = RedirectTarget(handle, address);
     }
     if (transfer.over_limit) {
         transfer.error = "larger than the manifest's size";
@@ -117,7 +147,7 @@ void Fetch(const CheckOptions& options, const std::string& address, const wchar_
     std::string current = address;
     for (int redirects = 0;; ++redirects) {
         transfer.final_address = current;
-        const std::optional<ParsedUrl> url = SplitAddress(Utf8ToWide(current));
+        const std::optional<ParsedUrl> url = SplitUtf8Address(current);
         if (!url || !url->https) {
             transfer.error = "redirected to \"" + current + "\", no HTTPS address: clients refuse it";
             return;
@@ -128,8 +158,8 @@ void Fetch(const CheckOptions& options, const std::string& address, const wchar_
         transfer.head.clear();
         transfer.bytes = 0;
         std::string location;
-        Request(options, *url, purpose, transfer, location);
-        if (!transfer.error.empty() || location.empty() || transfer.status < 300 || transfer.status > 399) return;
+        Request(options, current, *url, purpose, transfer, location);
+        if (!transfer.error.empty() || location.empty()) return;
         if (redirects == kMaxRedirects) {
             transfer.error = "more than " + std::to_string(kMaxRedirects) + " redirects: clients give up";
             return;
