@@ -149,7 +149,8 @@ void Fetch(const CheckOptions& options, const std::string& address, const wchar_
         transfer.final_address = current;
         const std::optional<ParsedUrl> url = SplitUtf8Address(current);
         if (!url || !url->https) {
-            transfer.error = "redirected to \"" + current + "\", no HTTPS address: clients refuse it";
+            transfer.error = (redirects > 0 ? "redirected to \"" + current + "\", " : std::string()) +
+                             "no HTTPS address: clients refuse it";
             return;
         }
         if (redirects > 0 && MirrorAddresses(*url).empty() && transfer.outside.empty()) transfer.outside = current;
