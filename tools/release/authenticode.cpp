@@ -56,7 +56,9 @@ std::vector<unsigned char> SignatureBlob(const std::string& path) {
     const std::uint32_t offset = Little(entry, 0, 4);
     const std::uint32_t size = Little(entry, 4, 4);
     if (offset == 0 && size == 0) return {};
-    if (size < 8) Refuse(path, "has a broken certificate table");
+    file.seekg(0, std::ios::end);
+    const auto length_of_file = static_cast<std::uint64_t>(file.tellg());
+    if (size < 8 || std::uint64_t{offset} + size > length_of_file) Refuse(path, "has a broken certificate table");
     const auto table = ReadAt(file, path, offset, size);
     const std::uint32_t length = Little(table, 0, 4);
     if (length < 8 || length > size || Little(table, 6, 2) != kCertificateTypePkcsSignedData) {
