@@ -139,12 +139,21 @@ def signed_copy(source, name, signer):
 
 def check_publisher():
     """--publisher-of accepts only an installer whose signer subject is the
-    signed setup's, compared as encoded names: a renewed certificate passes,
-    another subject, the same text encoded otherwise and no signature fail."""
+    signed setup's, compared as encoded names, in a signature that covers it:
+    a renewed certificate passes; another subject, the same text encoded
+    otherwise, no signature and a byte changed after signing fail."""
     subject = "/CN=Quorvane Test Publisher/O=Quorvane"
     publisher = make_signer("publisher", subject)
     installer = os.path.join(BUILD, "tools", "standins", "QuorvaneStandinInstaller.exe")
     setup = signed_copy(os.path.join(BUILD, "ui", "QuorvaneSetup.exe"), "setup-signed.exe", publisher)
+    # One byte changed in the signed bytes, and one in the signer's signature
+    # value, which ends the signature at the end of the file.
+    for name, offset in (("changed.exe", os.path.getsize(installer) // 2), ("forged.exe", -20)):
+        with open(signed_copy(installer, name, publisher), "r+b") as stream:
+            stream.seek(offset, os.SEEK_SET if offset >= 0 else os.SEEK_END)
+            byte = stream.read(1)[0]
+            stream.seek(-1, os.SEEK_CUR)
+            stream.write(bytes([byte ^ 1]))
     cases = [
         ("the same certificate", signed_copy(installer, "same.exe", publisher), ""),
         ("a renewed certificate of the same subject",
@@ -156,6 +165,9 @@ def check_publisher():
          signed_copy(installer, "printable.exe", make_signer("printable", subject, "default")),
          "(the same text, encoded otherwise)"),
         ("no signature", installer, 'is unsigned, the setup "%s" is signed by' % setup),
+        ("one byte changed after signing", os.path.join(FOLDER, "changed.exe"),
+         'has changed since it was signed: every signed setup would refuse it with "安装包数字签名无效"'),
+        ("a changed signature value", os.path.join(FOLDER, "forged.exe"), "carries a signature that does not verify"),
     ]
     output = os.path.join(FOLDER, "publisher.json")
     for description, path, refusal in cases:

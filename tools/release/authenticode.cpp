@@ -1,9 +1,12 @@
 #include "tools/release/authenticode.h"
 
+#include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -37,9 +40,16 @@ std::vector<unsigned char> ReadAt(std::ifstream& file, const std::string& path, 
     return bytes;
 }
 
-// The PKCS#7 SignedData of the first certificate table entry; empty when the
-// table is empty.
-std::vector<unsigned char> SignatureBlob(const std::string& path) {
+// Where Authenticode reads and skips: the image digest covers the file up to
+// the certificate table, less the checksum and the table's directory entry.
+struct SignedImage {
+    std::vector<unsigned char> signature;  // the PKCS#7 SignedData; empty when unsigned
+    std::uint64_t checksum = 0;
+    std::uint64_t entry = 0;
+    std::uint64_t table = 0;
+};
+
+SignedImage ReadSignedImage(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) Refuse(path, "cannot be opened");
     const auto dos = ReadAt(file, path, 0, 64);
@@ -51,20 +61,59 @@ std::vector<unsigned char> SignatureBlob(const std::string& path) {
     if (magic != kPe32Magic && magic != kPe32PlusMagic) Refuse(path, "has an unknown optional header");
     const std::size_t directories = magic == kPe32PlusMagic ? 112 : 96;
     const auto optional = ReadAt(file, path, pe + 24, directories);
-    if (Little(optional, directories - 4, 4) <= kSecurityDirectory) return {};
-    const auto entry = ReadAt(file, path, pe + 24 + directories + 8 * kSecurityDirectory, 8);
+    SignedImage image;
+    image.checksum = std::uint64_t{pe} + 24 + 64;
+    image.entry = std::uint64_t{pe} + 24 + directories + 8 * kSecurityDirectory;
+    if (Little(optional, directories - 4, 4) <= kSecurityDirectory) return image;
+    const auto entry = ReadAt(file, path, image.entry, 8);
     const std::uint32_t offset = Little(entry, 0, 4);
     const std::uint32_t size = Little(entry, 4, 4);
-    if (offset == 0 && size == 0) return {};
+    if (offset == 0 && size == 0) return image;
     file.seekg(0, std::ios::end);
     const auto length_of_file = static_cast<std::uint64_t>(file.tellg());
-    if (size < 8 || std::uint64_t{offset} + size > length_of_file) Refuse(path, "has a broken certificate table");
+    if (size < 8 || offset < image.entry + 8 || std::uint64_t{offset} + size > length_of_file) {
+        Refuse(path, "has a broken certificate table");
+    }
     const auto table = ReadAt(file, path, offset, size);
     const std::uint32_t length = Little(table, 0, 4);
     if (length < 8 || length > size || Little(table, 6, 2) != kCertificateTypePkcsSignedData) {
         Refuse(path, "has a certificate table without an Authenticode signature");
     }
-    return {table.begin() + 8, table.begin() + length};
+    image.signature.assign(table.begin() + 8, table.begin() + length);
+    image.table = offset;
+    return image;
+}
+
+using Signature = std::unique_ptr<PKCS7, decltype(&PKCS7_free)>;
+
+Signature ReadSignature(const std::string& path, const std::vector<unsigned char>& blob) {
+    const unsigned char* cursor = blob.data();
+    Signature signature(d2i_PKCS7(nullptr, &cursor, static_cast<long>(blob.size())), PKCS7_free);
+    if (!signature || !PKCS7_type_is_signed(signature.get())) Refuse(path, "has a signature that cannot be read");
+    return signature;
+}
+
+// The digest of the file's bytes that the signature covers.
+std::string ImageDigest(const std::string& path, const SignedImage& image, const EVP_MD* algorithm) {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), algorithm, nullptr) != 1) Refuse(path, "cannot be digested");
+    std::ifstream file(path, std::ios::binary);
+    const std::uint64_t ranges[][2] = {
+        {0, image.checksum}, {image.checksum + 4, image.entry}, {image.entry + 8, image.table}};
+    std::vector<char> buffer(1 << 16);
+    for (const auto& range : ranges) {
+        file.seekg(static_cast<std::streamoff>(range[0]));
+        for (std::uint64_t left = range[1] - range[0]; left > 0;) {
+            const auto piece = static_cast<std::streamsize>(std::min<std::uint64_t>(left, buffer.size()));
+            if (!file.read(buffer.data(), piece)) Refuse(path, "cannot be read");
+            EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(piece));
+            left -= static_cast<std::uint64_t>(piece);
+        }
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE] = {};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) Refuse(path, "cannot be digested");
+    return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
 // The list only; its certificates belong to the signature.
@@ -75,12 +124,9 @@ struct FreeStack {
 }  // namespace
 
 std::optional<Publisher> PublisherOf(const std::string& path) {
-    const std::vector<unsigned char> blob = SignatureBlob(path);
-    if (blob.empty()) return std::nullopt;
-    const unsigned char* cursor = blob.data();
-    const std::unique_ptr<PKCS7, decltype(&PKCS7_free)> signature(
-        d2i_PKCS7(nullptr, &cursor, static_cast<long>(blob.size())), PKCS7_free);
-    if (!signature || !PKCS7_type_is_signed(signature.get())) Refuse(path, "has a signature that cannot be read");
+    const SignedImage image = ReadSignedImage(path);
+    if (image.signature.empty()) return std::nullopt;
+    const Signature signature = ReadSignature(path, image.signature);
     // Authenticode allows exactly one signer; its certificate travels in the signature.
     const std::unique_ptr<STACK_OF(X509), FreeStack> signers(PKCS7_get0_signers(signature.get(), nullptr, 0));
     if (!signers || sk_X509_num(signers.get()) != 1) Refuse(path, "has a signature without its signer certificate");
@@ -100,6 +146,48 @@ std::optional<Publisher> PublisherOf(const std::string& path) {
     return publisher;
 }
 
+void RefuseBrokenSignature(const std::string& path) {
+    const SignedImage image = ReadSignedImage(path);
+    if (image.signature.empty()) Refuse(path, "is unsigned");
+    const Signature signature = ReadSignature(path, image.signature);
+    // The signed content, SpcIndirectDataContent: SEQUENCE { data, DigestInfo }.
+    // The signature covers its value without the SEQUENCE's own header.
+    PKCS7* content = signature->d.sign->contents;
+    const ASN1_TYPE* other = content != nullptr && PKCS7_type_is_other(content) ? content->d.other : nullptr;
+    if (other == nullptr || other->type != V_ASN1_SEQUENCE) Refuse(path, "has a signature without an image digest");
+    const unsigned char* value = other->value.sequence->data;
+    long value_length = 0;
+    int tag = 0;
+    int object_class = 0;
+    if (ASN1_get_object(&value, &value_length, &tag, &object_class, other->value.sequence->length) & 0x80) {
+        Refuse(path, "has a signature without an image digest");
+    }
+    const unsigned char* cursor = value;
+    long data_length = 0;
+    if (ASN1_get_object(&cursor, &data_length, &tag, &object_class, value_length) & 0x80) {
+        Refuse(path, "has a signature without an image digest");
+    }
+    cursor += data_length;
+    const std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> digest_info(
+        d2i_X509_SIG(nullptr, &cursor, value + value_length - cursor), X509_SIG_free);
+    if (!digest_info) Refuse(path, "has a signature without an image digest");
+    const X509_ALGOR* algorithm = nullptr;
+    const ASN1_OCTET_STRING* digest = nullptr;
+    X509_SIG_get0(digest_info.get(), &algorithm, &digest);
+    const EVP_MD* digest_algorithm = EVP_get_digestbyobj(algorithm->algorithm);
+    if (digest_algorithm == nullptr) Refuse(path, "names an unknown digest algorithm");
+    const std::string named(reinterpret_cast<const char*>(ASN1_STRING_get0_data(digest)),
+                            static_cast<std::size_t>(ASN1_STRING_length(digest)));
+    if (ImageDigest(path, image, digest_algorithm) != named) Refuse(path, "has changed since it was signed");
+
+    const std::unique_ptr<BIO, decltype(&BIO_free)> signed_data(
+        BIO_new_mem_buf(value, static_cast<int>(value_length)), BIO_free);
+    if (!signed_data || PKCS7_verify(signature.get(), nullptr, nullptr, signed_data.get(), nullptr,
+                                     PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
+        Refuse(path, "carries a signature that does not verify");
+    }
+}
+
 std::string PublisherText(const std::optional<Publisher>& publisher) {
     return publisher ? publisher->subject : "unsigned";
 }
@@ -116,7 +204,15 @@ void RefuseOtherPublisher(const std::string& installer_path, const std::string& 
     const std::optional<Publisher> setup = PublisherOf(setup_path);
     if (!setup) Refuse(setup_path, "is unsigned: name the signed setup, whose publisher the clients compare");
     const std::optional<Publisher> installer = PublisherOf(installer_path);
-    if (installer && installer->subject_der == setup->subject_der) return;
+    if (installer && installer->subject_der == setup->subject_der) {
+        try {
+            RefuseBrokenSignature(installer_path);
+            return;
+        } catch (const std::runtime_error& error) {
+            throw std::runtime_error(std::string("the installer ") + error.what() +
+                                     ": every signed setup would refuse it with \"安装包数字签名无效\"");
+        }
+    }
     std::string signer = installer ? "signed by " + installer->subject : std::string("unsigned");
     if (installer && installer->subject == setup->subject) signer += " (the same text, encoded otherwise)";
     const std::string refusal = installer ? "安装包发布者与安装程序不一致" : "安装包数字签名无效";

@@ -17,9 +17,14 @@ struct Publisher {
 // Raises when the file is no PE file or its signature cannot be read.
 std::optional<Publisher> PublisherOf(const std::string& path);
 
-// Raises, naming both, unless the installer carries the setup's publisher:
-// every signed setup refuses any other installer.
+// Raises, naming both, unless the installer carries the setup's publisher in a
+// signature that covers it: every signed setup refuses any other installer.
 void RefuseOtherPublisher(const std::string& installer_path, const std::string& setup_path);
+
+// Raises unless the signature covers the executable as WinVerifyTrust checks
+// it: the image digest it names, and the signer's signature over that digest.
+// Whether the signer's chain is trusted is each Windows' own judgement.
+void RefuseBrokenSignature(const std::string& path);
 
 // "CN=..." or "unsigned".
 std::string PublisherText(const std::optional<Publisher>& publisher);
