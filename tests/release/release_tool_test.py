@@ -202,13 +202,17 @@ def line(lines, what, host):
     return next((text for text in lines if text.startswith(what) and f"//{host}/" in text.split("  -> ")[0]), "")
 
 
-def request_paths(control, contains, connect):
-    """The request targets that reached the server through a tunnel to connect."""
+def request_records(control, contains, connect):
+    """The requests that reached the server through a tunnel to connect."""
     query = urllib.parse.urlencode({"contains": contains})
     with control.opener.open(f"{control.base}/requests?{query}", timeout=60) as response:
         records = response.read().decode("utf-8").split("\nend")
-    return [field[len("path "):] for record in records if f"\nconnect {connect}\n" in "\n" + record + "\n"
-            for field in record.splitlines() if field.startswith("path ")]
+    return [record.strip().splitlines() for record in records if f"\nconnect {connect}\n" in "\n" + record + "\n"]
+
+
+def request_paths(control, contains, connect):
+    return [field[len("path "):] for record in request_records(control, contains, connect)
+            for field in record if field.startswith("path ")]
 
 
 def check_mirrors(control, installer_path, database_path):
@@ -256,6 +260,12 @@ def check_mirrors(control, installer_path, database_path):
              for host in ("files.quorvane.com", "files.quorvane.cn", "files.quorvane.net")}
     expect(all(found == [installer_tail] for found in paths.values()),
            "each mirror is asked for the path exactly as written, as clients ask for it", str(paths))
+    headers = [field for field in request_records(control, "tool-exact", "files.quorvane.com:443")[0]
+               if field.startswith("header ")]
+    expect(all(header in headers for header in ("header User-Agent: QuorvaneOnlineSetup/1.0",
+                                                "header X-Qvr-Request: online-installer-package",
+                                                "header Accept-Encoding: gzip, deflate")),
+           "the request carries the clients' headers", str(headers))
 
     control.serve_file("tool-manifest", installer_manifest)
     control.serve_file("tool-manifest-old", old_manifest)

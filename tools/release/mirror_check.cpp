@@ -107,6 +107,10 @@ void Request(const CheckOptions& options, const std::string& address, const Pars
     const std::string purpose_line = WideToUtf8(std::wstring(transport::kPurposeHeaderName) + purpose);
     const HeaderList headers(curl_slist_append(nullptr, purpose_line.c_str()), curl_slist_free_all);
     const std::string user_agent = WideToUtf8(transport::kUserAgent);
+    // The clients ask for compressed bodies and read them decoded; libcurl decodes too.
+    const std::string encoding_line = WideToUtf8(transport::kAcceptEncodingLine);
+    const std::size_t value = encoding_line.find(": ") + 2;
+    const std::string encodings = encoding_line.substr(value, encoding_line.find("\r\n") - value);
     const std::string port = url.port == 443 ? "" : ":" + std::to_string(url.port);
     const std::string origin = "https://" + WideToUtf8(url.host) + port + "/";
     const std::string target = WideToUtf8(url.path);
@@ -116,6 +120,7 @@ void Request(const CheckOptions& options, const std::string& address, const Pars
     curl_easy_setopt(handle, CURLOPT_REQUEST_TARGET, target.c_str());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(handle, CURLOPT_USERAGENT, user_agent.c_str());
+    curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, encodings.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     // The clients' limits: 15 s to connect, 30 s without a byte.
