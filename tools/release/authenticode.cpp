@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace quorvane::release {
@@ -116,6 +117,51 @@ std::string ImageDigest(const std::string& path, const SignedImage& image, const
     return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
+// The signed content of an Authenticode signature, SpcIndirectDataContent:
+// SEQUENCE { data, DigestInfo }. The signature covers the SEQUENCE's value
+// without its own header.
+struct SignedContent {
+    const unsigned char* value = nullptr;
+    long length = 0;
+};
+
+SignedContent ContentOf(const std::string& path, PKCS7* signature) {
+    PKCS7* content = signature->d.sign->contents;
+    const ASN1_TYPE* other = content != nullptr && PKCS7_type_is_other(content) ? content->d.other : nullptr;
+    if (other == nullptr || other->type != V_ASN1_SEQUENCE) Refuse(path, "has a signature without an image digest");
+    SignedContent signed_content;
+    signed_content.value = other->value.sequence->data;
+    int tag = 0;
+    int object_class = 0;
+    if (ASN1_get_object(&signed_content.value, &signed_content.length, &tag, &object_class,
+                        other->value.sequence->length) & 0x80) {
+        Refuse(path, "has a signature without an image digest");
+    }
+    return signed_content;
+}
+
+// The digest algorithm and the image digest that the content's DigestInfo names.
+std::pair<const EVP_MD*, std::string> NamedImageDigest(const std::string& path, const SignedContent& content) {
+    const unsigned char* cursor = content.value;
+    long data_length = 0;
+    int tag = 0;
+    int object_class = 0;
+    if (ASN1_get_object(&cursor, &data_length, &tag, &object_class, content.length) & 0x80) {
+        Refuse(path, "has a signature without an image digest");
+    }
+    cursor += data_length;
+    const std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> digest_info(
+        d2i_X509_SIG(nullptr, &cursor, content.value + content.length - cursor), X509_SIG_free);
+    if (!digest_info) Refuse(path, "has a signature without an image digest");
+    const X509_ALGOR* algorithm = nullptr;
+    const ASN1_OCTET_STRING* digest = nullptr;
+    X509_SIG_get0(digest_info.get(), &algorithm, &digest);
+    const EVP_MD* digest_algorithm = EVP_get_digestbyobj(algorithm->algorithm);
+    if (digest_algorithm == nullptr) Refuse(path, "names an unknown digest algorithm");
+    return {digest_algorithm, std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(digest)),
+                                          static_cast<std::size_t>(ASN1_STRING_length(digest)))};
+}
+
 // The list only; its certificates belong to the signature.
 struct FreeStack {
     void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
@@ -150,38 +196,11 @@ void RefuseBrokenSignature(const std::string& path) {
     const SignedImage image = ReadSignedImage(path);
     if (image.signature.empty()) Refuse(path, "is unsigned");
     const Signature signature = ReadSignature(path, image.signature);
-    // The signed content, SpcIndirectDataContent: SEQUENCE { data, DigestInfo }.
-    // The signature covers its value without the SEQUENCE's own header.
-    PKCS7* content = signature->d.sign->contents;
-    const ASN1_TYPE* other = content != nullptr && PKCS7_type_is_other(content) ? content->d.other : nullptr;
-    if (other == nullptr || other->type != V_ASN1_SEQUENCE) Refuse(path, "has a signature without an image digest");
-    const unsigned char* value = other->value.sequence->data;
-    long value_length = 0;
-    int tag = 0;
-    int object_class = 0;
-    if (ASN1_get_object(&value, &value_length, &tag, &object_class, other->value.sequence->length) & 0x80) {
-        Refuse(path, "has a signature without an image digest");
-    }
-    const unsigned char* cursor = value;
-    long data_length = 0;
-    if (ASN1_get_object(&cursor, &data_length, &tag, &object_class, value_length) & 0x80) {
-        Refuse(path, "has a signature without an image digest");
-    }
-    cursor += data_length;
-    const std::unique_ptr<X509_SIG, decltype(&X509_SIG_free)> digest_info(
-        d2i_X509_SIG(nullptr, &cursor, value + value_length - cursor), X509_SIG_free);
-    if (!digest_info) Refuse(path, "has a signature without an image digest");
-    const X509_ALGOR* algorithm = nullptr;
-    const ASN1_OCTET_STRING* digest = nullptr;
-    X509_SIG_get0(digest_info.get(), &algorithm, &digest);
-    const EVP_MD* digest_algorithm = EVP_get_digestbyobj(algorithm->algorithm);
-    if (digest_algorithm == nullptr) Refuse(path, "names an unknown digest algorithm");
-    const std::string named(reinterpret_cast<const char*>(ASN1_STRING_get0_data(digest)),
-                            static_cast<std::size_t>(ASN1_STRING_length(digest)));
-    if (ImageDigest(path, image, digest_algorithm) != named) Refuse(path, "has changed since it was signed");
-
+    const SignedContent content = ContentOf(path, signature.get());
+    const auto [algorithm, named] = NamedImageDigest(path, content);
+    if (ImageDigest(path, image, algorithm) != named) Refuse(path, "has changed since it was signed");
     const std::unique_ptr<BIO, decltype(&BIO_free)> signed_data(
-        BIO_new_mem_buf(value, static_cast<int>(value_length)), BIO_free);
+        BIO_new_mem_buf(content.value, static_cast<int>(content.length)), BIO_free);
     if (!signed_data || PKCS7_verify(signature.get(), nullptr, nullptr, signed_data.get(), nullptr,
                                      PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
         Refuse(path, "carries a signature that does not verify");
