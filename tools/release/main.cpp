@@ -43,8 +43,6 @@ using Options = std::map<std::string, std::string>;
 
 bool AsksForHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
 
-// Raises the usage error; nothing when help was asked for, which the caller
-// checks first.
 Options ReadOptions(int argc, char** argv, std::initializer_list<const char*> allowed) {
     Options options;
     for (int index = 2; index < argc; index += 2) {
@@ -173,6 +171,7 @@ int CheckPublishedRelease(const Options& options) {
 }
 
 int Run(int argc, char** argv) {
+    // Help may stand wherever an option name may.
     for (int index = 1; index < argc; index += index == 1 ? 1 : 2) {
         if (AsksForHelp(argv[index])) {
             std::cout << kUsage;
