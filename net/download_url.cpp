@@ -45,18 +45,13 @@ ParsedUrl ParseDownloadUrl(const std::wstring& address) {
 }
 
 std::vector<std::wstring> BuildDownloadCandidates(const std::wstring& address) {
-    std::vector<std::wstring> candidates;
-    if (address.empty()) return candidates;
-    AppendUnique(candidates, address);
-    ParsedUrl url;
+    std::optional<ParsedUrl> url;
     try {
-        url = ParseDownloadUrl(address);
+        if (!address.empty()) url = ParseDownloadUrl(address);
     } catch (const std::runtime_error&) {
         // The same failure is raised again when a request is opened for the address.
-        return candidates;
     }
-    for (const std::wstring& fallback : FallbackAddresses(url)) AppendUnique(candidates, fallback);
-    return candidates;
+    return CandidatesOf(address, url);
 }
 
 }  // namespace quorvane

@@ -3,6 +3,7 @@
 // fallback addresses on the maker's trusted domains. No Windows header here.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,19 @@ std::vector<std::wstring> FallbackAddresses(const ParsedUrl& url);
 std::vector<std::wstring> MirrorAddresses(const ParsedUrl& url);
 
 void AppendUnique(std::vector<std::wstring>& list, const std::wstring& text);
+
+// The address split as WinHttpCrackUrl splits it with no flags, without a
+// Windows call, for the maker's release tool: host and port as written (443 or
+// 80 when none), path with query and fragment exactly as written ("/" when
+// there is none), https set by the scheme's letters in any case. Nothing where
+// WinHttpCrackUrl fails: no http or https scheme, no "//", a port above 65535.
+// net_tests holds it to WinHttpCrackUrl under Wine, also for the odd cases
+// (an empty host, a port of no digits).
+std::optional<ParsedUrl> SplitAddress(const std::wstring& address);
+
+// The address itself, then the fallbacks of its pieces when it is an https
+// address; empty for an empty address.
+std::vector<std::wstring> CandidatesOf(const std::wstring& address, const std::optional<ParsedUrl>& url);
 
 // The address itself, then its fallbacks. Never raises for a bad address: the
 // address alone is returned, and opening a request for it reports the problem.

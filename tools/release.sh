@@ -12,9 +12,14 @@
 #   QV_TIMESTAMP_URL       RFC 3161 timestamp server, passed to osslsigncode -ts (optional)
 #   QV_SIGN_CA_FILE        CA certificates to verify with (default: the system's)
 #   QV_RELEASE_UNSIGNED    sign this already built executable instead of building one
+#   QV_SIGN_INSTALLER      also sign this unsigned full installer with the same key (optional):
+#                          every signed setup runs only an installer of its own publisher
 # OUTPUT_FOLDER (default <build>/release-out) receives QuorvaneSetup.exe (signed),
-# QuorvaneSetup-unsigned.exe and SHA256SUMS. The build is a clean one in
-# <build>/release-build; tools/check_reproducible.sh shows it is reproducible.
+# QuorvaneSetup-unsigned.exe, the signed full installer under its own name and
+# SHA256SUMS. The build is a clean one in <build>/release-build;
+# tools/check_reproducible.sh shows it is reproducible. Each file is signed
+# under a temporary name and takes its place only once every file has been
+# verified; a failed run leaves none of them, nor an older release's, behind.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 output=${1:-$build_dir/release-out}
@@ -34,8 +39,27 @@ fi
 mkdir -p "$output"
 unsigned=$output/QuorvaneSetup-unsigned.exe
 signed=$output/QuorvaneSetup.exe
+published=("$signed" "$unsigned" "$output/SHA256SUMS")
+installer_name=
+if [ -n "${QV_SIGN_INSTALLER:-}" ]; then
+  [ -r "$QV_SIGN_INSTALLER" ] || fail "cannot read $QV_SIGN_INSTALLER"
+  installer_name=$(basename "$QV_SIGN_INSTALLER")
+  case $installer_name in
+    QuorvaneSetup.exe | QuorvaneSetup-unsigned.exe | SHA256SUMS) fail "the full installer may not be named $installer_name" ;;
+  esac
+  published+=("$output/$installer_name")
+fi
+rm -f "${published[@]}"
+work=$(mktemp -d "$output/.release.XXXXXX")
+finish() {
+  local code=$?
+  rm -rf "$work"
+  [ "$code" -eq 0 ] || rm -f "${published[@]}"
+}
+trap finish EXIT
+
 if [ -n "${QV_RELEASE_UNSIGNED:-}" ]; then
-  cp "$QV_RELEASE_UNSIGNED" "$unsigned"
+  cp "$QV_RELEASE_UNSIGNED" "$work/QuorvaneSetup-unsigned.exe"
 else
   release_build=$build_dir/release-build
   rm -rf "$release_build"
@@ -43,25 +67,37 @@ else
   cmake -S "$repo_dir" -B "$release_build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$repo_dir/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
   cmake --build "$release_build" --target QuorvaneSetup >/dev/null
-  cp "$release_build/ui/QuorvaneSetup.exe" "$unsigned"
+  cp "$release_build/ui/QuorvaneSetup.exe" "$work/QuorvaneSetup-unsigned.exe"
 fi
 
 timestamp=()
 [ -n "${QV_TIMESTAMP_URL:-}" ] && timestamp=(-ts "$QV_TIMESTAMP_URL")
-say "signing $signed"
-rm -f "$signed"
-# The password reaches osslsigncode on its standard input.
-printf '%s' "$password" | osslsigncode sign -pkcs12 "$QV_SIGN_PKCS12" -readpass - -h sha256 \
-  -n "澜岫 在线安装器" "${timestamp[@]}" -in "$unsigned" -out "$signed" >/dev/null ||
-  fail "osslsigncode could not sign"
-
 ca_file=${QV_SIGN_CA_FILE:-/etc/ssl/certs/ca-certificates.crt}
-osslsigncode verify -in "$signed" -CAfile "$ca_file" -TSA-CAfile "$ca_file" >"$output/verify.log" 2>&1 ||
-  fail "the signature does not verify (see $output/verify.log)"
-stripped=$output/signature-removed.exe
-osslsigncode remove-signature -in "$signed" -out "$stripped" >/dev/null
-cmp -s "$stripped" "$unsigned" || fail "removing the signature does not give back the unsigned build"
-rm -f "$stripped"
+: >"$output/verify.log"
+# Signs the unsigned file into the work folder under the given name, verifies
+# the signature and that removing it gives back the unsigned file byte for byte.
+sign_and_verify() {  # unsigned file, name
+  local name=$2
+  say "signing $name"
+  # The password reaches osslsigncode on its standard input.
+  printf '%s' "$password" | osslsigncode sign -pkcs12 "$QV_SIGN_PKCS12" -readpass - -h sha256 \
+    -n "澜岫 在线安装器" "${timestamp[@]}" -in "$1" -out "$work/$name" >/dev/null ||
+    fail "osslsigncode could not sign $name"
+  osslsigncode verify -in "$work/$name" -CAfile "$ca_file" -TSA-CAfile "$ca_file" >>"$output/verify.log" 2>&1 ||
+    fail "the signature of $name does not verify (see $output/verify.log)"
+  osslsigncode remove-signature -in "$work/$name" -out "$work/signature-removed" >/dev/null
+  cmp -s "$work/signature-removed" "$1" || fail "removing the signature of $name does not give back the unsigned file"
+  rm -f "$work/signature-removed"
+}
+sign_and_verify "$work/QuorvaneSetup-unsigned.exe" QuorvaneSetup.exe
+files=(QuorvaneSetup.exe QuorvaneSetup-unsigned.exe)
+if [ -n "$installer_name" ]; then
+  cp "$QV_SIGN_INSTALLER" "$work/unsigned-installer"
+  sign_and_verify "$work/unsigned-installer" "$installer_name"
+  files+=("$installer_name")
+fi
 
-(cd "$output" && sha256sum QuorvaneSetup.exe QuorvaneSetup-unsigned.exe > SHA256SUMS && cat SHA256SUMS)
-say "signed and verified: $signed"
+(cd "$work" && sha256sum "${files[@]}" > SHA256SUMS)
+for file in "${files[@]}" SHA256SUMS; do mv "$work/$file" "$output/$file"; done
+cat "$output/SHA256SUMS"
+say "signed and verified: ${files[*]} in $output"

@@ -1,5 +1,6 @@
 // The candidate list of an address as the address parser hands it over: the
-// address itself, then its fallbacks on the trusted domains, each once. Input:
+// address itself, then its fallbacks on the trusted domains, each once; and
+// the release tool's splitter on the address built from the pieces. Input:
 // two bytes of port, then host and path separated by the first zero byte. A
 // host with a character that ends or splits the host part of an address has no
 // host part to check.
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,10 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::wstring address = L"https://" + url.host + L":" + std::to_wstring(url.port) + url.path;
 
     // What BuildDownloadCandidates does once the address has been parsed.
-    std::vector<std::wstring> candidates;
-    quorvane::AppendUnique(candidates, address);
+    const std::vector<std::wstring> candidates = quorvane::CandidatesOf(address, url);
     const std::vector<std::wstring> fallbacks = quorvane::FallbackAddresses(url);
-    for (const std::wstring& fallback : fallbacks) quorvane::AppendUnique(candidates, fallback);
 
     Require(candidates.front() == address, "the address itself comes first");
     Require(fallbacks.size() < quorvane::TrustedDomains().size(), "no more fallbacks than other trusted domains");
@@ -63,6 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (url.host.find_first_of(L":/?#@\\") == std::wstring::npos) {
             Require(NamesTrustedHost(fallback), "a fallback names a host on a trusted domain");
         }
+    }
+    // The release tool's splitter gives the pieces back where the host leaves
+    // no doubt where it ends and the path begins with "/".
+    const std::optional<quorvane::ParsedUrl> pieces = quorvane::SplitAddress(address);
+    if (url.host.find_first_of(L":/@") == std::wstring::npos && url.path.front() == L'/') {
+        Require(pieces && pieces->host == url.host && pieces->port == url.port && pieces->path == url.path &&
+                    pieces->https,
+                "the splitter gives back host, port and path");
     }
     return 0;
 }

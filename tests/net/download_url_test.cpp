@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,45 @@ TEST(ParseDownloadUrlTest, ReportsWhatIsNoUrlWithTheErrorCode) {
         const std::string failure = FailureOf(address);
         EXPECT_TRUE(StartsWith(failure, "无法解析下载地址（错误码 ")) << WideToUtf8(address) << ": " << failure;
         EXPECT_FALSE(StartsWith(failure, "无法解析下载地址（错误码 0）")) << failure;
+    }
+}
+
+// The release tool splits addresses without WinHttpCrackUrl and checks the
+// candidates it builds from them; they must be the installer's own.
+TEST(SplitAddressTest, GivesTheInstallersPiecesAndCandidates) {
+    const std::wstring host = L"https://files." + T1;
+    const std::wstring addresses[] = {
+        host + L"/r/a.exe#part",        host + L"/r/../a.exe",         host + L"/r/./a%2Fb.exe",
+        host + L":8443/a?x=1&y=/../z", host + L"?x=1",                 host + L"#top",
+        host + L":443",                 L"HTTPS://U:P@Files." + T1 + L"/a?b#c", host + L":0/a",
+        host + L":65536/a",             host + L":/a",                 host + L":x/a",          host + L":8x/a",
+        host + L"/a@b/c",               L"https:///a",                 L"https:/" + T1 + L"/a",
+        L"http://files." + T1 + L"/a", L"ftp://files." + T1 + L"/a",  L"files." + T1 + L"/a",
+    };
+    for (const std::wstring& address : addresses) {
+        const std::optional<ParsedUrl> split = SplitAddress(address);
+        std::optional<ParsedUrl> cracked;
+        try {
+            cracked = ParseDownloadUrl(address);
+        } catch (const std::runtime_error&) {
+        }
+        const std::string shown = WideToUtf8(address);
+        if (cracked) {
+            if (!split) {
+                ADD_FAILURE() << shown << " does not split, but WinHttpCrackUrl gives port " << cracked->port
+                              << ", host " << WideToUtf8(cracked->host) << ", path " << WideToUtf8(cracked->path);
+                continue;
+            }
+            EXPECT_EQ(WideToUtf8(split->host), WideToUtf8(cracked->host)) << shown;
+            EXPECT_EQ(WideToUtf8(split->path), WideToUtf8(cracked->path)) << shown;
+            EXPECT_EQ(split->port, cracked->port) << shown;
+            EXPECT_TRUE(split->https) << shown;
+        } else {
+            EXPECT_TRUE(!split || !split->https) << shown << " splits, but WinHttpCrackUrl refuses it";
+        }
+        const Candidates tool = CandidatesOf(address, split);
+        const Candidates installer = BuildDownloadCandidates(address);
+        EXPECT_EQ(tool, installer) << shown << ": the tool's" << Show(tool) << "\nthe installer's" << Show(installer);
     }
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The maker's release tool (quorvane-release) on real files and against the
 local HTTPS test server: both manifests written and read back, each refusal
-with its message, and `check` on a release with one good, one stale and one
-missing mirror. A whole installation from manifests the tool wrote is the
+with its message, the publisher comparison, atomic writes, and `check` before
+and after publishing, on every manifest address and mirror, with the clients'
+redirects and limits. A whole installation from manifests the tool wrote is the
 end-to-end test (tests/e2e), whose release publish_release.py writes with it.
 
     release_tool_test.py TOOL
@@ -12,6 +13,7 @@ import json
 import os
 import subprocess
 import sys
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -20,6 +22,7 @@ sys.path.insert(0, os.path.join(REPO, "tools", "testserver"))
 import publish_release  # noqa: E402
 
 TOOL = sys.argv[1]
+ENDPOINTS = publish_release.endpoints(BUILD)
 FOLDER = os.path.join(BUILD, "tests", "release", "tool")
 failures = []
 
@@ -81,6 +84,10 @@ def check_refusals(installer_path, database_path):
          'version "2026.*" gives the installer file name "QuorvaneSetup_2026.*.exe", which Windows cannot create'),
         ('a version with "', ["manifest", "--installer", installer_path, "--version", '1"2', "--url", good_url],
          "which Windows cannot create"),
+        # "QuorvaneSetup_<version>.exe" at 256 UTF-16 units, the emoji counting two.
+        ("a version giving a file name of 256 units",
+         ["manifest", "--installer", installer_path, "--version", "\U0001F600" + "a" * 236, "--url", good_url],
+         "which Windows cannot create"),
         ("a plain HTTP address", ["manifest", "--installer", installer_path, "--version", "1",
                                   "--url", "http://files.quorvane.com/r/a"],
          'address "http://files.quorvane.com/r/a" is not HTTPS'),
@@ -104,13 +111,116 @@ def check_refusals(installer_path, database_path):
         result = run(*arguments, "--output", output)
         expect(result.returncode == 1 and message in result.stderr and not os.path.exists(output),
                f"refuses {description}", f"exit {result.returncode}, stderr: {result.stderr.strip()}")
+    result = run("manifest", "--installer", installer_path, "--version", "\U0001F600" + "a" * 235, "--url", good_url,
+                 "--output", os.path.join(FOLDER, "longest.json"))
+    expect(result.returncode == 0, "accepts a version giving a file name of 255 units", result.stderr)
 
 
-def check_mirrors(installer_path, database_path):
+def make_signer(name, subject, string_mask="utf8only"):
+    """A self-signed code-signing certificate; string_mask "default" encodes
+    the same subject text as a PrintableString instead of a UTF8String."""
+    key, certificate, config = (os.path.join(FOLDER, name + suffix) for suffix in (".key", ".pem", ".cnf"))
+    with open(config, "w") as stream:
+        stream.write(f"[req]\ndistinguished_name=dn\nstring_mask={string_mask}\n[dn]\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", certificate,
+                    "-subj", subject, "-days", "2", "-config", config, "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    return certificate, key
+
+
+def signed_copy(source, name, signer):
+    path = os.path.join(FOLDER, name)
+    if os.path.exists(path):
+        os.remove(path)
+    subprocess.run(["osslsigncode", "sign", "-certs", signer[0], "-key", signer[1], "-h", "sha256",
+                    "-in", source, "-out", path], check=True, capture_output=True)
+    return path
+
+
+def check_publisher():
+    """--publisher-of accepts only an installer whose signer subject is the
+    signed setup's, compared as encoded names, in a signature that covers it:
+    a renewed certificate passes; another subject, the same text encoded
+    otherwise, no signature and a byte changed after signing fail."""
+    subject = "/CN=Quorvane Test Publisher/O=Quorvane"
+    publisher = make_signer("publisher", subject)
+    installer = os.path.join(BUILD, "tools", "standins", "QuorvaneStandinInstaller.exe")
+    setup = signed_copy(os.path.join(BUILD, "ui", "QuorvaneSetup.exe"), "setup-signed.exe", publisher)
+    # One byte changed in the signed bytes, and one in the signer's signature
+    # value, which ends the signature at the end of the file.
+    for name, offset in (("changed.exe", os.path.getsize(installer) // 2), ("forged.exe", -20)):
+        with open(signed_copy(installer, name, publisher), "r+b") as stream:
+            stream.seek(offset, os.SEEK_SET if offset >= 0 else os.SEEK_END)
+            byte = stream.read(1)[0]
+            stream.seek(-1, os.SEEK_CUR)
+            stream.write(bytes([byte ^ 1]))
+    cases = [
+        ("the same certificate", signed_copy(installer, "same.exe", publisher), ""),
+        ("a renewed certificate of the same subject",
+         signed_copy(installer, "renewed.exe", make_signer("renewed", subject)), ""),
+        ("another subject", signed_copy(installer, "other.exe", make_signer("other", "/CN=Another Publisher")),
+         'is signed by CN=Another Publisher, the setup "%s" is signed by O=Quorvane,CN=Quorvane Test Publisher: '
+         'every signed setup would refuse it with "安装包发布者与安装程序不一致"' % setup),
+        ("the same subject text encoded otherwise",
+         signed_copy(installer, "printable.exe", make_signer("printable", subject, "default")),
+         "(the same text, encoded otherwise)"),
+        ("no signature", installer, 'is unsigned, the setup "%s" is signed by' % setup),
+        ("one byte changed after signing", os.path.join(FOLDER, "changed.exe"),
+         'has changed since it was signed: every signed setup would refuse it with "安装包数字签名无效"'),
+        ("a changed signature value", os.path.join(FOLDER, "forged.exe"), "carries a signature that does not verify"),
+    ]
+    output = os.path.join(FOLDER, "publisher.json")
+    for description, path, refusal in cases:
+        if os.path.exists(output):
+            os.remove(output)
+        result = run("manifest", "--installer", path, "--publisher-of", setup, "--version", "1",
+                     "--url", "https://files.quorvane.com/r/a.exe", "--output", output)
+        if refusal:
+            expect(result.returncode == 1 and refusal in result.stderr and not os.path.exists(output),
+                   f"--publisher-of refuses an installer with {description}", result.stderr)
+        else:
+            expect(result.returncode == 0 and "publisher O=Quorvane,CN=Quorvane Test Publisher" in result.stdout,
+                   f"--publisher-of accepts an installer with {description}", result.stdout + result.stderr)
+    result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
+                 "--output", output)
+    expect(result.returncode == 0 and result.stdout.rstrip().endswith("publisher unsigned"),
+           "without --publisher-of the installer's signer is shown", result.stdout + result.stderr)
+
+
+def run_check(*arguments):
+    try:
+        result = subprocess.run([TOOL, "check", *arguments, "--proxy", f"http://127.0.0.1:{ENDPOINTS['proxy_port']}",
+                                 "--cacert", os.path.join(BUILD, "testserver", "ca", "ca.pem")],
+                                capture_output=True, text=True, timeout=120)
+    except subprocess.TimeoutExpired as timeout:
+        result = subprocess.CompletedProcess(timeout.cmd, -1, timeout.stdout or "", "still running after 120 s")
+    print(result.stdout + result.stderr)
+    return result, result.stdout.splitlines()
+
+
+def line(lines, what, host):
+    return next((text for text in lines if text.startswith(what) and f"//{host}/" in text.split("  -> ")[0]), "")
+
+
+def request_records(control, contains, connect):
+    """The requests that reached the server through a tunnel to connect."""
+    query = urllib.parse.urlencode({"contains": contains})
+    with control.opener.open(f"{control.base}/requests?{query}", timeout=60) as response:
+        records = response.read().decode("utf-8").split("\nend")
+    return [record.strip().splitlines() for record in records if f"\nconnect {connect}\n" in "\n" + record + "\n"]
+
+
+def request_paths(control, contains, connect):
+    return [field[len("path "):] for record in request_records(control, contains, connect)
+            for field in record if field.startswith("path ")]
+
+
+def check_mirrors(control, installer_path, database_path):
     """A release whose installer is good on .com, an older file of the same size
-    on .cn and missing on .net; the database is good everywhere."""
-    endpoints = publish_release.endpoints(BUILD)
-    control = publish_release.Control(endpoints["control_port"])
+    on .cn and missing on .net, at an address with a fragment, dot segments and
+    an escaped slash; the database is good everywhere. Checked first from the
+    manifests on disk, then published, with an older installer manifest on the
+    .cn fallback, then with every address fixed."""
     control.serve_file("tool-installer", installer_path)
     control.serve_bytes("tool-installer-stale", os.urandom(os.path.getsize(installer_path)))
     control.serve_file("tool-segments", database_path)
@@ -118,53 +228,170 @@ def check_mirrors(installer_path, database_path):
     control.put(rules, json.dumps({"files.quorvane.com": "blob=tool-installer",
                                    "files.quorvane.cn": "blob=tool-installer-stale",
                                    "files.quorvane.net": "status=404"}).encode())
+    installer_tail = "/x/hosts=tool-mirrors/tool-exact/a%2Fb/../QuorvaneSetup-2026.12.1.exe?v=1#part"
     installer_manifest = os.path.join(FOLDER, "check-m.json")
+    old_manifest = os.path.join(FOLDER, "check-m-old.json")
     segment_manifest = os.path.join(FOLDER, "check-s.json")
     written = [run("manifest", "--installer", installer_path, "--version", "2026.12.1",
-                   "--url", "https://files.quorvane.com/x/hosts=tool-mirrors/releases/QuorvaneSetup-2026.12.1.exe",
-                   "--output", installer_manifest),
+                   "--url", "https://files.quorvane.com" + installer_tail, "--output", installer_manifest),
+               run("manifest", "--installer", installer_path, "--version", "2026.12.0",
+                   "--url", "https://files.quorvane.com" + installer_tail, "--output", old_manifest),
                run("segments", "--database", database_path, "--version", "20261202", "--rows", "9",
                    "--url", "https://files.quorvane.net/x/blob=tool-segments/segments/20261202.qvrdb",
                    "--output", segment_manifest)]
     expect(all(result.returncode == 0 for result in written), "the release to check is written",
            "".join(result.stderr for result in written))
-    control.serve_file("tool-manifest", installer_manifest)
-    control.serve_file("tool-segment-manifest", segment_manifest)
-    arguments = ["check", "--manifest", "https://update.quorvane.com/x/blob=tool-manifest/app/m.json",
-                 "--segment-manifest", "https://update.quorvane.com/x/blob=tool-segment-manifest/s.json",
-                 "--proxy", f"http://127.0.0.1:{endpoints['proxy_port']}",
-                 "--cacert", os.path.join(BUILD, "testserver", "ca", "ca.pem")]
 
-    result = run(*arguments)
-    print(result.stdout + result.stderr)
-    lines = result.stdout.splitlines()
-
-    def line(what, host):
-        return next((text for text in lines if text.startswith(what) and f"//{host}/" in text), "")
-
+    result, lines = run_check("--manifest-file", installer_manifest, "--segment-manifest-file", segment_manifest)
     size = os.path.getsize(installer_path)
-    expect(result.returncode == 1, "check fails a release with a stale and a missing mirror")
-    expect(line("installer ", "files.quorvane.com").split()[1:8] ==
+    expect(result.returncode == 1 and lines[-1:] == ["2 of 6 addresses would fail a client"]
+           and lines[0].split() == ["installer", "manifest", "file", installer_manifest],
+           "check with the manifests on disk finds the stale and the missing mirror before publishing")
+    expect(line(lines, "installer ", "files.quorvane.com").split()[1:8] ==
            ["ok", "status", "200", "size", str(size), "of", str(size)], "the good mirror passes")
-    expect("FAIL" in line("installer ", "files.quorvane.cn") and "sha256 differs" in line("installer ", "files.quorvane.cn"),
-           "the stale mirror fails its digest")
-    expect("FAIL  status 404" in line("installer ", "files.quorvane.net"), "the missing mirror fails with its status")
-    expect(all(" ok " in line("segment database", host)
+    expect("FAIL" in line(lines, "installer ", "files.quorvane.cn")
+           and "sha256 differs" in line(lines, "installer ", "files.quorvane.cn"), "the stale mirror fails its digest")
+    expect("FAIL  status 404" in line(lines, "installer ", "files.quorvane.net"),
+           "the missing mirror fails with its status")
+    expect(all(" ok " in line(lines, "segment database", host)
                for host in ("files.quorvane.com", "files.quorvane.cn", "files.quorvane.net")),
            "the database passes on every mirror")
-    expect(lines[-1:] == ["2 of 6 mirrors would fail a client"], "the summary counts the failing mirrors")
+    paths = {host: request_paths(control, "tool-exact", host + ":443")
+             for host in ("files.quorvane.com", "files.quorvane.cn", "files.quorvane.net")}
+    expect(all(found == [installer_tail] for found in paths.values()),
+           "each mirror is asked for the path exactly as written, as clients ask for it", str(paths))
+    headers = [field for field in request_records(control, "tool-exact", "files.quorvane.com:443")[0]
+               if field.startswith("header ")]
+    expect(all(header in headers for header in ("header User-Agent: QuorvaneOnlineSetup/1.0",
+                                                "header X-Qvr-Request: online-installer-package",
+                                                "header Accept-Encoding: gzip, deflate")),
+           "the request carries the clients' headers", str(headers))
 
-    control.put(rules, json.dumps({"*": "blob=tool-installer"}).encode())
-    result = run(*arguments)
-    expect(result.returncode == 0 and result.stdout.splitlines()[-1:] == ["all 6 mirrors serve the release"],
-           "check passes once every mirror serves the release", result.stdout + result.stderr)
+    control.serve_file("tool-manifest", installer_manifest)
+    control.serve_file("tool-manifest-old", old_manifest)
+    control.serve_file("tool-segment-manifest", segment_manifest)
+    manifest_rules = "/hosts/tool-manifests"
+    control.put(manifest_rules, json.dumps({"update.quorvane.cn": "blob=tool-manifest-old",
+                                            "*": "blob=tool-manifest"}).encode())
+    published = ["--manifest", "https://update.quorvane.com/x/hosts=tool-manifests/app/m.json",
+                 "--segment-manifest", "https://update.quorvane.com/x/blob=tool-segment-manifest/s.json"]
+    result, lines = run_check(*published)
+    expect(result.returncode == 1 and lines[-1:] == ["3 of 12 addresses would fail a client"],
+           "check of the published release counts every manifest address and mirror")
+    expect(" ok " in line(lines, "installer manifest", "update.quorvane.com")
+           and "(clients on this address would install version 2026.12.0)"
+           in line(lines, "installer manifest", "update.quorvane.cn")
+           and " ok " in line(lines, "installer manifest", "update.quorvane.net"),
+           "an older installer manifest on a fallback domain fails")
+
+    # .cn now redirects once, relative to the path asked for.
+    control.put(rules, json.dumps({"files.quorvane.cn": ["status=302,header=Location:tool-relative",
+                                                         "blob=tool-installer"],
+                                   "*": "blob=tool-installer"}).encode())
+    control.put(manifest_rules, json.dumps({"*": "blob=tool-manifest"}).encode())
+    result, lines = run_check(*published)
+    expect(result.returncode == 0 and lines[-1:] == ["all 12 addresses serve the release"],
+           "check passes once every address serves the release")
+    expect(line(lines, "installer ", "files.quorvane.cn").endswith(
+        "-> https://files.quorvane.cn/x/hosts=tool-mirrors/tool-exact/tool-relative"),
+        "a relative redirect leads from the path asked for, and the final address is shown")
+
+
+def check_transfers(control, installer_path, database_path):
+    """Redirects and bodies as clients meet them: on files.quorvane.com a
+    redirect loop, on .cn a redirect to HTTP, on .net a redirect to another
+    host that sends a body without end; the database behind a certificate
+    from a CA that nobody trusts."""
+    control.route("/tool-odd", "hosts=tool-odd")
+    control.put("/hosts/tool-odd", json.dumps({"files.quorvane.com": "redirect=https",
+                                               "files.quorvane.cn": "redirect=http",
+                                               "files.quorvane.net": "redirect=https,to=localhost",
+                                               "*": "endless"}).encode())
+    installer_manifest = os.path.join(FOLDER, "odd-m.json")
+    segment_manifest = os.path.join(FOLDER, "odd-s.json")
+    written = [run("manifest", "--installer", installer_path, "--version", "1",
+                   "--url", "https://files.quorvane.com/tool-odd", "--output", installer_manifest),
+               run("segments", "--database", database_path, "--version", "1", "--rows", "1",
+                   "--url", f"https://files.quorvane.com:{ENDPOINTS['unknown_ca_port']}/x/blob=tool-segments/s",
+                   "--output", segment_manifest)]
+    expect(all(result.returncode == 0 for result in written), "the odd release is written",
+           "".join(result.stderr for result in written))
+    result, lines = run_check("--manifest-file", installer_manifest, "--segment-manifest-file", segment_manifest)
+    expect(result.returncode == 1 and lines[-2:] == ["1 of 6 addresses redirect off the trusted domains",
+                                                     "6 of 6 addresses would fail a client"],
+           "check fails every odd address")
+    loop = request_paths(control, "tool-odd", "files.quorvane.com:443")
+    expect("(more than 10 redirects: clients give up)" in line(lines, "installer ", "files.quorvane.com")
+           and len(loop) == 11, "a redirect loop stops after 10 redirects", f"{len(loop)} requests")
+    expect("no HTTPS address: clients refuse it" in line(lines, "installer ", "files.quorvane.cn")
+           and request_paths(control, "tool-odd", f"127.0.0.1:{ENDPOINTS['http_port']}") == [],
+           "a redirect from HTTPS to HTTP fails without asking the HTTP address")
+    outside = line(lines, "installer ", "files.quorvane.net")
+    expect("-> https://localhost/tool-odd" in outside
+           and "(redirected off the trusted domains to https://localhost/tool-odd)" in outside,
+           "a redirect to another host is reported with the final address")
+    whole = f"size {os.path.getsize(installer_path)} of"
+    expect("(larger than the manifest's size)" in outside and whole not in outside,
+           "a body without end stops at the manifest's size")
+    expect(all("FAIL" in line(lines, "segment database", f"{host}:{ENDPOINTS['unknown_ca_port']}")
+               and "certificate" in line(lines, "segment database", f"{host}:{ENDPOINTS['unknown_ca_port']}")
+               for host in ("files.quorvane.com", "files.quorvane.cn", "files.quorvane.net")),
+           "a mirror whose certificate comes from an unknown CA fails")
+
+
+def check_writes(installer_path, database_path):
+    """Nothing but a whole, verified manifest ever replaces the old one, and
+    never over its own input; the small refusals a maker meets first."""
+    output = os.path.join(FOLDER, "atomic.json")
+    url = "https://files.quorvane.com/r/a.exe"
+    run("manifest", "--installer", installer_path, "--version", "1", "--url", url, "--output", output)
+    with open(output, "rb") as stream:
+        old = stream.read()
+    environment = dict(os.environ, QV_RELEASE_TEST_DAMAGE_WRITE="1")
+    result = subprocess.run([TOOL, "manifest", "--installer", installer_path, "--version", "2", "--url", url,
+                             "--output", output], capture_output=True, text=True, env=environment)
+    with open(output, "rb") as stream:
+        kept = stream.read() == old
+    left = [name for name in os.listdir(FOLDER) if name.startswith("atomic.json.")]
+    expect(result.returncode == 1 and "reads back otherwise than written" in result.stderr and kept and not left,
+           "a write that reads back otherwise leaves the old manifest and no temporary file",
+           f"exit {result.returncode}, {result.stderr.strip()}, old kept: {kept}, left: {left}")
+
+    with open(installer_path, "rb") as stream:
+        installer = stream.read()
+    result = run("manifest", "--installer", installer_path, "--version", "1", "--url", url,
+                 "--output", os.path.join(FOLDER, ".", os.path.basename(installer_path)))
+    with open(installer_path, "rb") as stream:
+        unchanged = stream.read() == installer
+    expect(result.returncode == 1 and "is the input file" in result.stderr and unchanged,
+           "an output naming the installer is refused and the installer is unchanged", result.stderr)
+
+    empty = write("empty.exe", b"")
+    segments = ["segments", "--database", database_path, "--version", "1", "--url", url, "--output", output]
+    cases = [
+        ("--help", [], 0, "usage:"),
+        ("an empty installer", ["manifest", "--installer", empty, "--version", "1", "--url", url, "--output", output],
+         1, f'the installer "{empty}" is empty'),
+        ("a missing --rows", segments, 2, "--rows is missing"),
+        ("--rows out of range", [*segments, "--rows", "99999999999999999999"], 2,
+         '--rows takes a whole number from 1 to 18446744073709551615, not "99999999999999999999"'),
+        ("--rows 0", [*segments, "--rows", "0"], 2, "--rows takes a whole number from 1 to"),
+    ]
+    for description, arguments, code, message in cases:
+        result = run(*arguments) if arguments else run("--help")
+        expect(result.returncode == code and message in result.stdout + result.stderr, f"answers {description}",
+               f"exit {result.returncode}: {(result.stdout + result.stderr).strip()}")
 
 
 def main():
     os.makedirs(FOLDER, exist_ok=True)
     installer_path, database_path = check_written_manifests()
     check_refusals(installer_path, database_path)
-    check_mirrors(installer_path, database_path)
+    check_publisher()
+    check_writes(installer_path, database_path)
+    control = publish_release.Control(ENDPOINTS["control_port"])
+    check_mirrors(control, installer_path, database_path)
+    check_transfers(control, installer_path, database_path)
     if failures:
         print(f"{len(failures)} release tool checks failed")
         return 1

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Signs the release executable through tools/release.sh with a code-signing
-# certificate from a test CA, then: osslsigncode with that CA accepts it, a
-# copy with one byte changed is refused, and without its signature it is the
-# unsigned build again. Then asks WinVerifyTrust under Wine, with the test CA
+# Signs the release executable and a full installer through tools/release.sh
+# with a code-signing certificate from a test CA, then: osslsigncode with that
+# CA accepts both, a copy with one byte changed is refused, and without its
+# signature the setup is the unsigned build again. A second release whose
+# verification fails leaves nothing publishable in the output folder. Then asks WinVerifyTrust under Wine, with the test CA
 # trusted in the project's prefix only, and prints what Wine answers.
 #   signing_test.sh BUILD_DIR SETUP_EXE VERIFY_TRUST_EXE TRUST_TEST_CA_EXE
 set -euo pipefail
@@ -35,8 +36,13 @@ openssl pkcs12 -export -inkey "$folder/signer.key" -in "$folder/signer.pem" -cer
   -passout "file:$folder/password" -out "$folder/signer.p12"
 
 out=$folder/out
-QV_BUILD_DIR=$build_dir QV_RELEASE_UNSIGNED=$setup_exe QV_SIGN_PKCS12=$folder/signer.p12 \
-  QV_SIGN_PASSWORD_FILE=$folder/password QV_SIGN_CA_FILE=$ca/ca.pem bash "$repo_dir/tools/release.sh" "$out"
+installer=$build_dir/tools/standins/QuorvaneStandinInstaller.exe
+release() {  # CA file to verify with
+  QV_BUILD_DIR=$build_dir QV_RELEASE_UNSIGNED=$setup_exe QV_SIGN_INSTALLER=$installer \
+    QV_SIGN_PKCS12=$folder/signer.p12 QV_SIGN_PASSWORD_FILE=$folder/password QV_SIGN_CA_FILE=$1 \
+    bash "$repo_dir/tools/release.sh" "$out"
+}
+release "$ca/ca.pem"
 signed=$out/QuorvaneSetup.exe
 
 verify() { osslsigncode verify -in "$1" -CAfile "$2" >"$folder/verify-$(basename "$1").log" 2>&1; }
@@ -44,6 +50,9 @@ check "the signed file verifies with the test CA" verify "$signed" "$ca/ca.pem"
 check "the signature is SHA-256" grep -q "Message digest algorithm  : SHA256" "$folder/verify-QuorvaneSetup.exe.log"
 check "the signed file does not verify without the test CA" \
   bash -c "! osslsigncode verify -in '$signed' -CAfile /etc/ssl/certs/ca-certificates.crt >/dev/null 2>&1"
+check "the full installer is signed and verifies" verify "$out/QuorvaneStandinInstaller.exe" "$ca/ca.pem"
+check "SHA256SUMS names the three files" test "$(awk '{print $2}' "$out/SHA256SUMS" | tr '\n' ' ')" = \
+  "QuorvaneSetup.exe QuorvaneSetup-unsigned.exe QuorvaneStandinInstaller.exe "
 
 tampered=$folder/tampered.exe
 cp "$signed" "$tampered"
@@ -54,6 +63,16 @@ check "a copy with one byte changed is refused" bash -c "! osslsigncode verify -
 
 osslsigncode remove-signature -in "$signed" -out "$folder/removed.exe" >/dev/null
 check "without its signature the file is the unsigned build" cmp "$folder/removed.exe" "$setup_exe"
+
+# The same release again into the same folder, now verified with the system's
+# CAs, which do not hold the test CA: it fails, and neither the new files nor
+# the earlier release's stay beside each other.
+cp "$signed" "$folder/signed.exe"
+unverified_release() { ! release /etc/ssl/certs/ca-certificates.crt >"$folder/unverified.log" 2>&1; }
+check "a release whose signature does not verify fails" unverified_release
+check "a failed release leaves nothing publishable" \
+  test "$(ls -A "$out" | grep -v '^verify.log$' | tr '\n' ' ')" = ""
+signed=$folder/signed.exe
 
 # WinVerifyTrust in the project's prefix, where the test CA is trusted; the
 # same file signed through a CA that the prefix does not trust shows whether

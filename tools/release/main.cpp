@@ -1,12 +1,15 @@
 // quorvane-release: the maker's release tool. Writes the installer manifest
 // and the segment manifest exactly as the installer reads them, refusing what
-// would fail on every client, and checks a published release on every mirror.
+// would fail on every client, and checks a release on every address a client
+// may ask, before and after its manifests are published.
 
+#include <charconv>
 #include <cstdint>
-#include <fstream>
+#include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <iostream>
-#include <iterator>
+#include <limits>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -16,6 +19,7 @@
 #include "files/manifest.h"
 #include "files/product_constants.h"
 #include "files/text.h"
+#include "tools/release/authenticode.h"
 #include "tools/release/mirror_check.h"
 #include "tools/release/release_files.h"
 
@@ -24,16 +28,20 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  quorvane-release manifest --installer FILE --version VERSION --url URL --output FILE\n"
+    "  quorvane-release manifest --installer FILE --version VERSION --url URL [--publisher-of SETUP] --output FILE\n"
     "  quorvane-release segments --database FILE --version VERSION --url URL --rows N\n"
     "                            [--format NAME] [--schema-version N] --output FILE\n"
-    "  quorvane-release check [--manifest URL] [--segment-manifest URL] [--proxy URL] [--cacert FILE]\n";
+    "  quorvane-release check [--manifest URL | --manifest-file FILE] [--segment-manifest URL |\n"
+    "                         --segment-manifest-file FILE] [--proxy URL] [--cacert FILE]\n"
+    "  quorvane-release --help\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
 using Options = std::map<std::string, std::string>;
+
+bool AsksForHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
 
 Options ReadOptions(int argc, char** argv, std::initializer_list<const char*> allowed) {
     Options options;
@@ -59,60 +67,87 @@ std::string Optional(const Options& options, const std::string& name, const std:
     return found == options.end() ? fallback : found->second;
 }
 
-std::uint64_t Number(const Options& options, const std::string& name, const std::string& fallback) {
-    const std::string text = Optional(options, name, fallback);
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError("--" + name + " takes a whole number");
-    }
-    return std::stoull(text);
+std::uint64_t Number(const std::string& name, const std::string& text, std::uint64_t minimum, std::uint64_t maximum) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error == std::errc() && stop == end && value >= minimum && value <= maximum) return value;
+    const std::string allowed = minimum == maximum ? "must be " + std::to_string(minimum)
+                                                   : "takes a whole number from " + std::to_string(minimum) + " to " +
+                                                         std::to_string(maximum);
+    throw UsageError("--" + name + ' ' + allowed + ", not \"" + text + '"');
 }
 
-// Writes the text, then reads the file back, so the check covers what is on
-// disk. Each text is also checked before it is written, so that a refused one
-// leaves no file behind.
-std::string WriteAndReadBack(const std::string& path, const std::string& text) {
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << text;
-        if (!file.flush()) throw std::runtime_error("cannot write \"" + path + '"');
+void RefuseEmpty(const std::string& what, const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) == 0 && !error) {
+        throw std::runtime_error("the " + what + " \"" + path + "\" is empty");
     }
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A slip of the hand must not write a manifest over the installer or the
+// database it describes: compared as files, so that another name for the same
+// file (a link, "./", another path) is caught too.
+void RefuseOutputOverInput(const std::string& output, std::initializer_list<std::string> inputs) {
+    for (const std::string& input : inputs) {
+        std::error_code error;
+        if (!input.empty() && std::filesystem::equivalent(output, input, error)) {
+            throw std::runtime_error("--output \"" + output + "\" is the input file \"" + input +
+                                     "\": nothing was written");
+        }
+    }
+}
+
+void WriteManifest(const std::string& output, const std::string& text,
+                   const std::function<void(const std::string&)>& read_back) {
+    WriteFileAtomically(output, text, [&](const std::string& written) {
+        if (written != text) throw std::runtime_error("\"" + output + "\" reads back otherwise than written");
+        read_back(written);
+    });
 }
 
 int WriteInstallerManifest(const Options& options) {
     const std::string url = Required(options, "url");
+    const std::string installer = Required(options, "installer");
+    const std::string output = Required(options, "output");
+    const std::string setup = Optional(options, "publisher-of", "");
     InstallerManifest manifest;
     manifest.version = Utf8ToWide(Required(options, "version"));
     manifest.url = Utf8ToWide(url);
+    RefuseOutputOverInput(output, {installer, setup});
     RefuseUnusableVersion(manifest.version);
     ParseReleaseAddress(url);
-    const FileDigest digest = DigestOfFile(Required(options, "installer"));
+    RefuseEmpty("installer", installer);
+    if (!setup.empty()) RefuseOtherPublisher(installer, setup);
+    const FileDigest digest = DigestOfFile(installer);
     manifest.sha256 = digest.sha256;
     manifest.size = digest.size;
-    const std::string output = Required(options, "output");
-    ReadBackInstallerManifest(ComposeInstallerManifest(manifest), manifest);
-    ReadBackInstallerManifest(WriteAndReadBack(output, ComposeInstallerManifest(manifest)), manifest);
+    const std::string text = ComposeInstallerManifest(manifest);
+    ReadBackInstallerManifest(text, manifest);
+    WriteManifest(output, text, [&](const std::string& written) { ReadBackInstallerManifest(written, manifest); });
     std::cout << output << ": version " << WideToUtf8(manifest.version) << ", size " << manifest.size << ", sha256 "
-              << manifest.sha256 << '\n';
+              << manifest.sha256 << ", publisher " << DescribePublisher(installer) << '\n';
     return 0;
 }
 
 int WriteSegmentManifest(const Options& options) {
     const std::string url = Required(options, "url");
     const std::string database = Required(options, "database");
+    const std::string output = Required(options, "output");
     SegmentManifest manifest;
     manifest.version = Utf8ToWide(Required(options, "version"));
     manifest.url = Utf8ToWide(url);
     manifest.format = Optional(options, "format", kSegmentManifestFormat);
-    manifest.schema_version = Number(options, "schema-version", "1");
-    manifest.rows = Number(options, "rows", "");
+    manifest.schema_version = Number("schema-version", Optional(options, "schema-version", "1"), 1, 1);
+    manifest.rows = Number("rows", Required(options, "rows"), 1, std::numeric_limits<std::uint64_t>::max());
+    RefuseOutputOverInput(output, {database});
     ParseReleaseAddress(url);
+    RefuseEmpty("database", database);
     RefuseDatabaseWithoutHeader(database);
     manifest.sha256 = DigestOfFile(database).sha256;
-    const std::string output = Required(options, "output");
-    ReadBackSegmentManifest(ComposeSegmentManifest(manifest), manifest);
-    ReadBackSegmentManifest(WriteAndReadBack(output, ComposeSegmentManifest(manifest)), manifest);
+    const std::string text = ComposeSegmentManifest(manifest);
+    ReadBackSegmentManifest(text, manifest);
+    WriteManifest(output, text, [&](const std::string& written) { ReadBackSegmentManifest(written, manifest); });
     std::cout << output << ": version " << WideToUtf8(manifest.version) << ", rows " << manifest.rows << ", sha256 "
               << manifest.sha256 << '\n';
     return 0;
@@ -122,20 +157,39 @@ int CheckPublishedRelease(const Options& options) {
     CheckOptions check;
     check.installer_manifest_url = Optional(options, "manifest", WideToUtf8(kDefaultInstallerManifestUrl));
     check.segment_manifest_url = Optional(options, "segment-manifest", WideToUtf8(kSegmentManifestUrl));
+    check.installer_manifest_file = Optional(options, "manifest-file", "");
+    check.segment_manifest_file = Optional(options, "segment-manifest-file", "");
+    if (options.count("manifest") != 0 && !check.installer_manifest_file.empty()) {
+        throw UsageError("--manifest and --manifest-file exclude each other");
+    }
+    if (options.count("segment-manifest") != 0 && !check.segment_manifest_file.empty()) {
+        throw UsageError("--segment-manifest and --segment-manifest-file exclude each other");
+    }
     check.proxy = Optional(options, "proxy", "");
     check.ca_file = Optional(options, "cacert", "");
     return CheckRelease(check, std::cout) ? 0 : 1;
 }
 
 int Run(int argc, char** argv) {
+    // Help may stand wherever an option name may.
+    for (int index = 1; index < argc; index += index == 1 ? 1 : 2) {
+        if (AsksForHelp(argv[index])) {
+            std::cout << kUsage;
+            return 0;
+        }
+    }
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "manifest") return WriteInstallerManifest(ReadOptions(argc, argv, {"installer", "version", "url", "output"}));
+    if (command == "manifest") {
+        return WriteInstallerManifest(
+            ReadOptions(argc, argv, {"installer", "version", "url", "publisher-of", "output"}));
+    }
     if (command == "segments") {
         return WriteSegmentManifest(
             ReadOptions(argc, argv, {"database", "version", "url", "rows", "format", "schema-version", "output"}));
     }
     if (command == "check") {
-        return CheckPublishedRelease(ReadOptions(argc, argv, {"manifest", "segment-manifest", "proxy", "cacert"}));
+        return CheckPublishedRelease(ReadOptions(
+            argc, argv, {"manifest", "segment-manifest", "manifest-file", "segment-manifest-file", "proxy", "cacert"}));
     }
     throw UsageError(command.empty() ? "no command given" : "unknown command " + command);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The release as every client meets it: both manifests from their addresses,
-// then the installer and the segment database from each trusted domain,
-// streamed through libcurl and checked the way the installer checks them.
+// The release as every client meets it: both manifests from every address a
+// client may read them from (or from the maker's disk before they are
+// published), then the installer and the segment database from each trusted
+// domain, streamed through libcurl and checked the way the installer checks
+// them: the same request targets, redirects and body limits.
 
 #include <ostream>
 #include <string>
@@ -11,12 +13,15 @@ namespace quorvane::release {
 struct CheckOptions {
     std::string installer_manifest_url;
     std::string segment_manifest_url;
+    std::string installer_manifest_file;  // non-empty: this file instead of the published manifest
+    std::string segment_manifest_file;
     std::string proxy;    // empty: libcurl's own choice from the environment
     std::string ca_file;  // empty: the system's CA certificates
 };
 
-// Writes one line per manifest and per mirror to report; true when no mirror
-// would fail a client. Raises when a manifest cannot be fetched or read.
+// Writes one line per manifest address and per mirror to report; true when no
+// address would fail a client. Raises when a manifest cannot be read from any
+// of its addresses or its file.
 bool CheckRelease(const CheckOptions& options, std::ostream& report);
 
 }  // namespace quorvane::release

@@ -1,10 +1,16 @@
 #include "tools/release/release_files.h"
 
-#include <curl/curl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <memory>
+#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
@@ -17,8 +23,6 @@
 namespace quorvane::release {
 namespace {
 
-using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
-
 // Any fixed time will do: only the keys of the record matter here.
 constexpr const char* kRecordTime = "2026-01-01T00:00:00.000Z";
 
@@ -26,14 +30,6 @@ constexpr const char* kRecordTime = "2026-01-01T00:00:00.000Z";
 
 std::string Quoted(const std::string& text) { return '"' + text + '"'; }
 std::string Quoted(const std::wstring& text) { return Quoted(WideToUtf8(text)); }
-
-std::string UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
-    char* value = nullptr;
-    if (curl_url_get(url, part, &value, flags) != CURLUE_OK) return {};
-    const std::string text = value;
-    curl_free(value);
-    return text;
-}
 
 // Characters that Windows refuses in a file name, besides those that
 // InstallerFileName already replaces.
@@ -93,26 +89,16 @@ void CompareSegmentManifests(const char* what, const SegmentManifest& read, cons
 }  // namespace
 
 ParsedUrl ParseReleaseAddress(const std::string& address) {
-    const UrlHandle url(curl_url(), curl_url_cleanup);
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) {
-        Refuse("address " + Quoted(address) + " is no URL");
-    }
-    if (UrlPart(url.get(), CURLUPART_SCHEME) != "https") {
-        Refuse("address " + Quoted(address) + " is not HTTPS: every client refuses it");
-    }
-    ParsedUrl parsed;
-    parsed.host = Utf8ToWide(UrlPart(url.get(), CURLUPART_HOST));
-    parsed.port = static_cast<std::uint16_t>(std::stoul(UrlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)));
-    parsed.path = Utf8ToWide(UrlPart(url.get(), CURLUPART_PATH));
-    const std::string query = UrlPart(url.get(), CURLUPART_QUERY);
-    if (!query.empty()) parsed.path += Utf8ToWide("?" + query);
-    if (MirrorAddresses(parsed).empty()) {
+    const std::optional<ParsedUrl> url = SplitAddress(Utf8ToWide(address));
+    if (!url) Refuse("address " + Quoted(address) + " is no URL");
+    if (!url->https) Refuse("address " + Quoted(address) + " is not HTTPS: every client refuses it");
+    if (MirrorAddresses(*url).empty()) {
         std::string domains;
         for (const std::wstring& domain : TrustedDomains()) domains += (domains.empty() ? "" : ", ") + WideToUtf8(domain);
         Refuse("address " + Quoted(address) + " is not on a trusted domain (" + domains +
                "): clients have no mirror for it");
     }
-    return parsed;
+    return *url;
 }
 
 void RefuseUnusableVersion(const std::wstring& version) {
@@ -167,6 +153,46 @@ void ReadBackSegmentManifest(const std::string& text, const SegmentManifest& exp
     const std::string record = ComposeLocalSegmentRecord(read, kRecordTime);
     CompareSegmentManifests("local segment record", ParseOrRefuse("local segment record", record, ParseSegmentManifest),
                             expected);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& text,
+                         const std::function<void(const std::string&)>& check) {
+    std::string temporary = path + ".XXXXXX";
+    const int descriptor = mkstemp(temporary.data());
+    if (descriptor < 0) Refuse("cannot create a temporary file beside " + Quoted(path));
+    struct Removal {
+        const std::string& name;
+        bool armed = true;
+        ~Removal() {
+            if (armed) unlink(name.c_str());
+        }
+    } removal{temporary};
+    // mkstemp makes the file readable by its owner alone; the web server that
+    // serves the manifest must read it as it read the one it replaces.
+    struct stat old = {};
+    const mode_t mask = umask(0);
+    umask(mask);
+    const mode_t mode = stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0666 & ~mask;
+    bool written = fchmod(descriptor, mode) == 0;
+    for (std::size_t offset = 0; written && offset < text.size();) {
+        const ssize_t count = write(descriptor, text.data() + offset, text.size() - offset);
+        written = count > 0;
+        if (written) offset += static_cast<std::size_t>(count);
+    }
+    written = fsync(descriptor) == 0 && written;
+    written = close(descriptor) == 0 && written;
+    if (!written) Refuse("cannot write " + Quoted(temporary) + ": " + std::strerror(errno));
+    // The test of a damaged write: the file changes after writing, as a failing disk may change it.
+    if (std::getenv("QV_RELEASE_TEST_DAMAGE_WRITE") != nullptr) std::ofstream(temporary, std::ios::app) << ' ';
+    std::ifstream file(temporary, std::ios::binary);
+    const std::string on_disk(std::istreambuf_iterator<char>(file), {});
+    if (file.bad()) Refuse("cannot read " + Quoted(temporary) + " back");
+    file.close();
+    check(on_disk);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        Refuse("cannot rename " + Quoted(temporary) + " to " + Quoted(path));
+    }
+    removal.armed = false;
 }
 
 FileDigest DigestOfFile(const std::string& path) {

@@ -4,6 +4,7 @@
 // message whenever a client would fail on them. No Windows header here.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "files/manifest.h"
@@ -33,6 +34,13 @@ std::string ComposeSegmentManifest(const SegmentManifest& manifest);
 // the local record that every client writes from it.
 void ReadBackInstallerManifest(const std::string& text, const InstallerManifest& expected);
 void ReadBackSegmentManifest(const std::string& text, const SegmentManifest& expected);
+
+// Writes text to a new temporary file in path's folder, flushes it to the
+// disk, hands what the file then holds to check, and only then renames it over
+// path. Any failure, also one that check raises, leaves path as it was and no
+// temporary file behind.
+void WriteFileAtomically(const std::string& path, const std::string& text,
+                         const std::function<void(const std::string&)>& check);
 
 // The lower-case SHA-256 of a file and its size, read in pieces.
 struct FileDigest {

@@ -335,7 +335,7 @@ class Scenario:
             if kind == "http":
                 location = f"http://{self.host}:{self.state.ports['http_port']}/{self.tail}"
             else:
-                location = f"https://{self.host_header}/{self.tail}"
+                location = f"https://{self.d.get('to') or self.host_header}/{self.tail}"
             headers.append(("Location", location))
         for name in ("header",):
             if name in self.d:
