@@ -12,6 +12,7 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::size_t kPe32DirectoryCount = 92;
 constexpr std::size_t kPe32PlusDirectoryCount = 108;
 constexpr std::uint32_t kSecurityDirectory = 4;
+constexpr std::size_t kChecksumOffset = 64;
 constexpr std::uint16_t kPkcsSignedData = 2;
 constexpr std::size_t kCertificateEntryHeader = 8;
 
@@ -44,18 +45,22 @@ CertificateTable LocateCertificateTable(const unsigned char* headers, std::size_
         optional_header + (*magic == kPe32Magic ? kPe32DirectoryCount : kPe32PlusDirectoryCount);
     const auto directories = Field(headers, count, count_offset, 4);
     if (!directories) return malformed;
-    if (*directories <= kSecurityDirectory) return {CertificateTableState::Absent, 0, 0};
     // The security entry alone holds a file offset, not an address in memory.
     const std::size_t entry = count_offset + 4 + kSecurityDirectory * 8;
+    CertificateTable table{CertificateTableState::Absent, 0, 0, optional_header + kChecksumOffset, entry};
+    if (*directories <= kSecurityDirectory) return table;
     const auto offset = Field(headers, count, entry, 4);
     const auto size = Field(headers, count, entry + 4, 4);
     if (!offset || !size) return malformed;
-    if (*offset == 0 && *size == 0) return {CertificateTableState::Absent, 0, 0};
-    if (*size < kCertificateEntryHeader || *size > kCertificateTableLimit || *offset > file_size ||
-        file_size - *offset < *size) {
+    if (*offset == 0 && *size == 0) return table;
+    if (*size < kCertificateEntryHeader || *size > kCertificateTableLimit || *offset < entry + 8 ||
+        *offset > file_size || file_size - *offset < *size) {
         return malformed;
     }
-    return {CertificateTableState::Present, *offset, *size};
+    table.state = CertificateTableState::Present;
+    table.offset = *offset;
+    table.size = *size;
+    return table;
 }
 
 std::optional<ByteRange> FirstSignedData(const unsigned char* table, std::size_t count) {

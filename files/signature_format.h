@@ -27,11 +27,16 @@ struct CertificateTable {
     CertificateTableState state = CertificateTableState::Malformed;
     std::uint64_t offset = 0;
     std::uint32_t size = 0;
+    // What an Authenticode image digest skips besides the table: the header
+    // checksum (4 bytes) and the security directory entry (8 bytes). Set
+    // whenever the state is not Malformed.
+    std::uint64_t checksum_offset = 0;
+    std::uint64_t entry_offset = 0;
 };
 
-// The certificate table that the security entry of the PE headers names.
-// headers: the file's first bytes (up to kExecutableHeadersSize); file_size:
-// the whole file's size.
+// The certificate table that the security entry of the PE headers names; a
+// table that overlaps the headers is malformed. headers: the file's first
+// bytes (up to kExecutableHeadersSize); file_size: the whole file's size.
 CertificateTable LocateCertificateTable(const unsigned char* headers, std::size_t count, std::uint64_t file_size);
 
 // Where the table's first entry keeps its PKCS#7 SignedData (the signature

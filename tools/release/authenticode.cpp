@@ -14,22 +14,13 @@
 #include <utility>
 #include <vector>
 
+#include "files/signature_format.h"
+
 namespace quorvane::release {
 namespace {
 
-constexpr std::uint16_t kPe32Magic = 0x10B;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
-constexpr std::uint32_t kSecurityDirectory = 4;
-constexpr std::uint16_t kCertificateTypePkcsSignedData = 2;
-
 [[noreturn]] void Refuse(const std::string& path, const std::string& why) {
     throw std::runtime_error('"' + path + "\" " + why);
-}
-
-std::uint32_t Little(const std::vector<unsigned char>& bytes, std::size_t offset, std::size_t width) {
-    std::uint32_t value = 0;
-    for (std::size_t index = width; index > 0; --index) value = value << 8 | bytes[offset + index - 1];
-    return value;
 }
 
 std::vector<unsigned char> ReadAt(std::ifstream& file, const std::string& path, std::uint64_t offset,
@@ -50,38 +41,27 @@ struct SignedImage {
     std::uint64_t table = 0;
 };
 
+// The table is found by the installer's own reader, so that the tool accepts
+// exactly the signatures the installer finds.
 SignedImage ReadSignedImage(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) Refuse(path, "cannot be opened");
-    const auto dos = ReadAt(file, path, 0, 64);
-    if (dos[0] != 'M' || dos[1] != 'Z') Refuse(path, "is no PE file");
-    const std::uint32_t pe = Little(dos, 0x3C, 4);
-    const auto headers = ReadAt(file, path, pe, 24 + 2);
-    if (Little(headers, 0, 4) != 0x00004550) Refuse(path, "is no PE file");
-    const std::uint16_t magic = static_cast<std::uint16_t>(Little(headers, 24, 2));
-    if (magic != kPe32Magic && magic != kPe32PlusMagic) Refuse(path, "has an unknown optional header");
-    const std::size_t directories = magic == kPe32PlusMagic ? 112 : 96;
-    const auto optional = ReadAt(file, path, pe + 24, directories);
-    SignedImage image;
-    image.checksum = std::uint64_t{pe} + 24 + 64;
-    image.entry = std::uint64_t{pe} + 24 + directories + 8 * kSecurityDirectory;
-    if (Little(optional, directories - 4, 4) <= kSecurityDirectory) return image;
-    const auto entry = ReadAt(file, path, image.entry, 8);
-    const std::uint32_t offset = Little(entry, 0, 4);
-    const std::uint32_t size = Little(entry, 4, 4);
-    if (offset == 0 && size == 0) return image;
     file.seekg(0, std::ios::end);
     const auto length_of_file = static_cast<std::uint64_t>(file.tellg());
-    if (size < 8 || offset < image.entry + 8 || std::uint64_t{offset} + size > length_of_file) {
-        Refuse(path, "has a broken certificate table");
-    }
-    const auto table = ReadAt(file, path, offset, size);
-    const std::uint32_t length = Little(table, 0, 4);
-    if (length < 8 || length > size || Little(table, 6, 2) != kCertificateTypePkcsSignedData) {
-        Refuse(path, "has a certificate table without an Authenticode signature");
-    }
-    image.signature.assign(table.begin() + 8, table.begin() + length);
-    image.table = offset;
+    const auto headers = ReadAt(file, path, 0, static_cast<std::size_t>(
+                                                   std::min<std::uint64_t>(length_of_file, kExecutableHeadersSize)));
+    const CertificateTable table = LocateCertificateTable(headers.data(), headers.size(), length_of_file);
+    if (table.state == CertificateTableState::Malformed) Refuse(path, "is no PE file or has a broken certificate table");
+    SignedImage image;
+    image.checksum = table.checksum_offset;
+    image.entry = table.entry_offset;
+    if (table.state == CertificateTableState::Absent) return image;
+    const auto entries = ReadAt(file, path, table.offset, table.size);
+    const auto signed_data = FirstSignedData(entries.data(), entries.size());
+    if (!signed_data) Refuse(path, "has a certificate table without an Authenticode signature");
+    const auto first = entries.begin() + static_cast<std::ptrdiff_t>(signed_data->offset);
+    image.signature.assign(first, first + static_cast<std::ptrdiff_t>(signed_data->size));
+    image.table = table.offset;
     return image;
 }
 
