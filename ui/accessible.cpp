@@ -11,6 +11,7 @@
 
 namespace quorvane {
 
+static_assert(static_cast<LONG>(AccessibleRole::Alert) == ROLE_SYSTEM_ALERT);
 static_assert(static_cast<LONG>(AccessibleRole::Client) == ROLE_SYSTEM_CLIENT);
 static_assert(static_cast<LONG>(AccessibleRole::PushButton) == ROLE_SYSTEM_PUSHBUTTON);
 static_assert(static_cast<LONG>(AccessibleRole::CheckButton) == ROLE_SYSTEM_CHECKBUTTON);
@@ -121,7 +122,8 @@ public:
         return Answer(child, value, [](const AccessibleItem& item) { return item.value.c_str(); }, nullptr);
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* description) override {
-        return Answer(child, description, [](const AccessibleItem&) { return L""; }, nullptr);
+        return Answer(child, description, [](const AccessibleItem& item) { return item.description.c_str(); },
+                      nullptr);
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         if (role == nullptr) return E_POINTER;

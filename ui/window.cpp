@@ -31,7 +31,8 @@ constexpr ULONGLONG kLongestPaintGapMs = 30;
 // before a long step), and nothing else would wake the window then.
 constexpr UINT_PTR kNoticeTimer = 1;
 
-static_assert(static_cast<DWORD>(AccessibleEvent::Focus) == EVENT_OBJECT_FOCUS &&
+static_assert(static_cast<DWORD>(AccessibleEvent::Alert) == EVENT_SYSTEM_ALERT &&
+              static_cast<DWORD>(AccessibleEvent::Focus) == EVENT_OBJECT_FOCUS &&
               static_cast<DWORD>(AccessibleEvent::StateChange) == EVENT_OBJECT_STATECHANGE &&
               static_cast<DWORD>(AccessibleEvent::NameChange) == EVENT_OBJECT_NAMECHANGE &&
               static_cast<DWORD>(AccessibleEvent::ValueChange) == EVENT_OBJECT_VALUECHANGE);

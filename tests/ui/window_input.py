@@ -315,6 +315,16 @@ def success_and_enter(exe):
         driver.stop()
 
 
+def expect_outcome_told(reader, shown, headline, message):
+    """A reader that listens as readers do is told the outcome once, with no key pressed, within 1 s of its screen:
+    one alert on an object that carries the headline as its name and the message as its description."""
+    time.sleep(max(0.0, shown + 1.0 - time.time()))
+    alerts = [(child, text) for kind, child, _, text in reader.events() if kind == "alert"]
+    if alerts != [(3, f"{headline}|{message}")]:
+        raise Failure(f"the outcome {headline} was told in the alerts {alerts}, expected one with its message")
+    print(f"ok: the outcome {headline} is told once, in an alert with its message")
+
+
 def client_rect(driver, child):
     """A child's screen rectangle as client (left, top, right, bottom)."""
     x, y, w, h = child["at"]
@@ -435,11 +445,14 @@ def reader_during_runs(exe, reader_exe):
             raise Failure(f"two quick percents were told as {told}: expected the second about 100 ms after the first")
         print(f"ok: the last of two quick percents is told {told[1][0] - told[0][0]} ms after the first")
 
+        reader.events()
         driver.process.stdin.write("fail 无法连接到下载服务器（错误码 12029）\n".encode("utf-8"))
         driver.process.stdin.flush()
+        failed = time.time()
         reader.wait_for(lambda t: t[3]["name"] == "安装遇到问题" and t[4]["name"] == "无法连接到下载服务器（错误码 12029）"
                         and t[8]["name"] == "重新安装" and not t[7]["state"] & INVISIBLE,
                         "the reader reads the failure, 关闭 and 重新安装")
+        expect_outcome_told(reader, failed, "安装遇到问题", "无法连接到下载服务器（错误码 12029）")
         if reader.ask("do 8") != ["do 0x00000000"]:
             raise Failure("accDoDefaultAction on 重新安装 failed")
         reader.wait_for(lambda t: t[3]["name"] == "获取安装信息" and t[8]["name"] == "取消",
@@ -505,9 +518,11 @@ def keyboard_only(exe, reader_exe):
         press("space", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
               "Space on 重新安装 starts a new run and the focus stays on 取消")
         press("space", "0", [(driver.primary, DISABLED)], "Space on 取消 asks to cancel; nothing is left to take the focus")
+        reader.events()
         driver.process.stdin.write(b"wait-cancel\n")
         driver.process.stdin.flush()
         driver.expect("cancel seen")
+        expect_outcome_told(reader, time.time(), "安装已取消", "安装已取消，你可以重新开始安装")
         press("Tab", "7", [(close_ring, "1E293B")], "Tab after the cancel reaches 关闭")
         xdotool("key", "space")
         expect_exit_zero(driver, "Space on 关闭")
