@@ -19,10 +19,15 @@
 //                             tells every window with WM_SYSCOLORCHANGE)
 // Options: --high-contrast paints with the system's colours as high contrast
 // does (and prints "colours window=RRGGBB text=RRGGBB ..." as GetSysColor
-// reports them); --unsupported shows the unsupported screen of Windows 8.1.
+// reports them); --unsupported shows the unsupported screen of Windows 8.1;
+// --check-destruction takes the window's IAccessible in this process, destroys
+// the window at once and prints "destroyed object=0xHRESULT getobject=N": the
+// object's answer to get_accName afterwards, and what a WM_GETOBJECT sent as
+// soon as WM_DESTROY was handled returned.
 // Exits with the message loop's exit code.
 
 #include <windows.h>
+#include <oleacc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -95,6 +100,41 @@ void ChangeDpi(int dpi, int width, int height) {
     suggested.bottom = suggested.top + height;
     SendMessageW(main_window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
     Say("dpi " + Geometry(main_window));
+}
+
+LRESULT object_after_destroy = 0;
+
+LRESULT CALLBACK AfterMessage(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+    if (code == HC_ACTION && sent->message == WM_DESTROY && sent->hwnd == main_window) {
+        object_after_destroy = SendMessageW(sent->hwnd, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// A reader in the window's own thread: the object it holds, and one it asks
+// for while the window is being destroyed.
+void CheckDestruction(HWND window) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const LRESULT taken = SendMessageW(window, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+    IAccessible* object = nullptr;
+    if (FAILED(ObjectFromLresult(taken, __uuidof(IAccessible), 0, reinterpret_cast<void**>(&object)))) {
+        Say("no accessible object");
+        return;
+    }
+    const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    DestroyWindow(window);
+    UnhookWindowsHookEx(hook);
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT answer = object->get_accName(self, &name);
+    SysFreeString(name);
+    object->Release();
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(answer));
+    Say(std::string("destroyed object=") + code + " getobject=" + std::to_string(object_after_destroy));
 }
 
 int ThreadDpiAwareness() {
@@ -188,9 +228,11 @@ std::string Hex(int index) {
 int wmain(int argc, wchar_t** argv) {
     using namespace quorvane;
     InstallerWindowOptions options{ScriptedStages()};
+    bool check_destruction = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--high-contrast") options.always_high_contrast = true;
+        if (option == L"--check-destruction") check_destruction = true;
         if (option == L"--unsupported") ApplySystemCheck(WindowsVersion{6, 3, 9600}, display_state);
     }
     if (options.always_high_contrast) {
@@ -215,6 +257,7 @@ int wmain(int argc, wchar_t** argv) {
     SetForegroundWindow(window);
     Say("window " + Geometry(window) + " awareness=" + std::to_string(ThreadDpiAwareness()) +
         " comctl32=" + std::to_string(CommonControlsVersion()));
+    if (check_destruction) CheckDestruction(window);
     const int code = RunMessageLoop();
     Say("exit " + std::to_string(code));
     return code;

@@ -325,6 +325,21 @@ def expect_outcome_told(reader, shown, headline, message):
     print(f"ok: the outcome {headline} is told once, in an alert with its message")
 
 
+def destroyed_window(exe):
+    """In the window's own process: an object taken before the window's destruction answers disconnected
+    afterwards, and a WM_GETOBJECT that comes after WM_DESTROY makes no new object."""
+    driver = Driver(exe, "--unsupported", "--check-destruction")
+    try:
+        line = driver.expect("destroyed ")
+        if line != "destroyed object=0x80010108 getobject=0":
+            raise Failure(f"after the window's destruction: {line}, expected the object disconnected "
+                          "(RPC_E_DISCONNECTED, 0x80010108) and no object for a WM_GETOBJECT after WM_DESTROY")
+        expect_exit_zero(driver, "the destruction")
+        print("ok: after the window's destruction its object answers disconnected and no new one is made")
+    finally:
+        driver.stop()
+
+
 def client_rect(driver, child):
     """A child's screen rectangle as client (left, top, right, bottom)."""
     x, y, w, h = child["at"]
@@ -629,6 +644,7 @@ def main():
         success_and_enter(sys.argv[1])
         reader_during_runs(sys.argv[1], sys.argv[2])
         keyboard_only(sys.argv[1], sys.argv[2])
+        destroyed_window(sys.argv[1])
         high_contrast_screens(sys.argv[1], sys.argv[2])
     except Failure as failure:
         print(f"FAIL: {failure}")
