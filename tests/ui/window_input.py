@@ -211,7 +211,10 @@ def wait_for(driver, probes, what, name=None, timeout=10):
 
 
 def expect_exit_zero(driver, what):
-    driver.expect("exit ")
+    try:
+        driver.expect("exit ")
+    except Failure as failure:
+        raise Failure(f"{what} did not close the window: {failure}")
     if driver.process.wait(timeout=15) != 0:
         raise Failure(f"{what} ended the driver with exit code {driver.process.returncode}")
     print(f"ok: {what} closes the window with exit code 0")
@@ -286,6 +289,12 @@ def cancel_retry_fail_close(exe):
         driver.process.stdin.flush()
         wait_for(driver, [((bar_end(driver, 30) - 5, 174), RED), (driver.close, WHITE)],
                  "the failed run shows a red bar and 关闭", "failed")
+        xdotool("key", "Return")
+        wait_for(driver, [((bar_end(driver, 5) + 4, 174), RULE), (driver.primary, WHITE)],
+                 "Enter before any Tab is the primary action: 重新安装 starts a new run")
+        driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        wait_for(driver, [(driver.close, WHITE), (driver.primary, PRIMARY)], "the new run fails too")
 
         driver.click(driver.close_centre)
         expect_exit_zero(driver, "关闭 of the failed run")
@@ -530,8 +539,8 @@ def keyboard_only(exe, reader_exe):
         if reader.focus() != "7":
             raise Failure(f"the focus passed to {reader.focus()}, expected 关闭 (7)")
         press("Tab", "8", [(primary_ring, WHITE)], "Tab moves on to 重新安装")
-        press("space", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
-              "Space on 重新安装 starts a new run and the focus stays on 取消")
+        press("Return", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
+              "Enter on 重新安装 starts a new run and the focus stays on 取消")
         press("space", "0", [(driver.primary, DISABLED)], "Space on 取消 asks to cancel; nothing is left to take the focus")
         reader.events()
         driver.process.stdin.write(b"wait-cancel\n")
@@ -539,8 +548,15 @@ def keyboard_only(exe, reader_exe):
         driver.expect("cancel seen")
         expect_outcome_told(reader, time.time(), "安装已取消", "安装已取消，你可以重新开始安装")
         press("Tab", "7", [(close_ring, "1E293B")], "Tab after the cancel reaches 关闭")
-        xdotool("key", "space")
-        expect_exit_zero(driver, "Space on 关闭")
+        press("Tab", "8", [(primary_ring, WHITE)], "Tab moves on to 重新安装")
+        press("space", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
+              "Space on 重新安装 starts a new run and the focus stays on 取消")
+        driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        wait_for(driver, [(close_ring, WHITE), (primary_ring, WHITE)], "the failed run keeps the focus on 重新安装")
+        press("shift+Tab", "7", [(close_ring, "1E293B")], "Shift+Tab goes back to 关闭")
+        xdotool("key", "Return")
+        expect_exit_zero(driver, "Enter on 关闭, where the keyboard put the focus,")
     finally:
         reader.stop()
         driver.stop()
