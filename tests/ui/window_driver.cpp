@@ -17,6 +17,9 @@
 //                             size in the window's place; prints the new geometry
 //   window-colour RRGGBB      sets the system's window colour (SetSysColors, which
 //                             tells every window with WM_SYSCOLORCHANGE)
+//   scaled-size DPI           sends WM_GETDPISCALEDSIZE; prints "scaled-size WxH answer=A frame=WxH"
+//                             with what the system's caption and borders take at that DPI
+//                             (AdjustWindowRectExForDpi; 0x0 where it is missing)
 // Options: --high-contrast paints with the system's colours as high contrast
 // does (and prints "colours window=RRGGBB text=RRGGBB ..." as GetSysColor
 // reports them); --unsupported shows the unsupported screen of Windows 8.1;
@@ -102,6 +105,22 @@ void ChangeDpi(int dpi, int width, int height) {
     Say("dpi " + Geometry(main_window));
 }
 
+void SayScaledSize(int dpi) {
+    SIZE size{};
+    const LRESULT answer = SendMessageW(main_window, WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi),
+                                        reinterpret_cast<LPARAM>(&size));
+    using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const auto adjust_for_dpi =
+        FindSystemFunction<AdjustWindowRectExForDpiFunction>(L"user32.dll", "AdjustWindowRectExForDpi");
+    RECT frame{0, 0, 0, 0};
+    if (adjust_for_dpi != nullptr) {
+        adjust_for_dpi(&frame, kWindowStyle, FALSE, kWindowExtendedStyle, static_cast<UINT>(dpi));
+    }
+    Say("scaled-size " + std::to_string(size.cx) + "x" + std::to_string(size.cy) + " answer=" +
+        std::to_string(answer) + " frame=" + std::to_string(frame.right - frame.left) + "x" +
+        std::to_string(frame.bottom - frame.top));
+}
+
 LRESULT object_after_destroy = 0;
 
 LRESULT CALLBACK AfterMessage(int code, WPARAM wparam, LPARAM lparam) {
@@ -185,6 +204,10 @@ void ScriptedRun(std::wstring& finish_text) {
             const int element = COLOR_WINDOW;
             const COLORREF colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
             SetSysColors(1, &element, &colour);
+        } else if (command == "scaled-size") {
+            int dpi = 0;
+            words >> dpi;
+            SayScaledSize(dpi);
         } else if (command == "finish") {
             finish_text = RestOf(words);
             return;

@@ -334,6 +334,23 @@ def expect_outcome_told(reader, shown, headline, message):
     print(f"ok: the outcome {headline} is told once, in an alert with its message")
 
 
+def expect_scaled_size(driver, dpi):
+    """WM_GETDPISCALEDSIZE answers the outer size whose client area, inside the system's caption and borders at
+    that DPI, is the client area at 96 DPI scaled."""
+    driver.process.stdin.write(f"scaled-size {dpi}\n".encode())
+    driver.process.stdin.flush()
+    line = driver.expect("scaled-size ")
+    driver.expect("done scaled-size")
+    size, answer, frame = line.split()[1:4]
+    (width, height), (frame_width, frame_height) = (map(int, text.split("=")[-1].split("x")) for text in (size, frame))
+    client = f"{width - frame_width}x{height - frame_height}"
+    expected = f"{(driver.width * dpi + 48) // 96}x{(driver.height * dpi + 48) // 96}"
+    if answer != "answer=1" or frame_height == 0 or client != expected:
+        raise Failure(f"WM_GETDPISCALEDSIZE for {dpi} DPI: {line}, a client area of {client}; expected {expected}, "
+                      f"the {driver.width}x{driver.height} at 96 DPI scaled")
+    print(f"ok: WM_GETDPISCALEDSIZE for {dpi} DPI answers {size}, which holds the client area {client}")
+
+
 def destroyed_window(exe):
     """In the window's own process: an object taken before the window's destruction answers disconnected
     afterwards, and a WM_GETOBJECT that comes after WM_DESTROY makes no new object."""
@@ -481,6 +498,7 @@ def reader_during_runs(exe, reader_exe):
             raise Failure("accDoDefaultAction on 重新安装 failed")
         reader.wait_for(lambda t: t[3]["name"] == "获取安装信息" and t[8]["name"] == "取消",
                         "重新安装 through accDoDefaultAction starts a new run")
+        expect_scaled_size(driver, 144)
         # 关闭 as soon as it is there, while the reader still reads the events of the failure:
         # the window must close also while a reader's calls are under way.
         driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
