@@ -304,8 +304,10 @@ def second_copy_without_window(setup_exe, probe_exe):
                               stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
     LAUNCHED.append(holder)
     expect(holder.stdout.readline().strip() == "holding", "no-window: the helper could not take the run's mutex")
+    started = time.time()
     copy = launch(setup_exe)
     box = holder.stdout.readline().strip()
+    shown = time.time() - started
     expect(box == "box 安装程序已在运行，请等待它完成，或将其结束后再试", f"no-window: the message box shows {box!r}")
     time.sleep(0.5)
     expect(copy.poll() is None, f"no-window: the copy ended (code {copy.returncode}) before its message was closed")
@@ -320,8 +322,8 @@ def second_copy_without_window(setup_exe, probe_exe):
         raise Failure("no-window: the copy did not end after its message was closed")
     expect(code != 0, "no-window: the copy reported success with exit code 0")
     expect(request_counts() == requests, "no-window: the copy asked the servers")
-    print(f"ok: a copy that finds the run taken and no window tells the user, and ends with exit code {code} "
-          "after the message is closed, with no request")
+    print(f"ok: a copy that finds the run taken and no window tells the user after {shown:.2f} s, and ends with "
+          f"exit code {code} after the message is closed, with no request")
 
 
 def failure_then_retry(setup_exe, probe_exe):
