@@ -50,7 +50,7 @@ HRESULT ReturnNothing(VARIANT* result) {
     return S_FALSE;
 }
 
-// Runs a method's body of the object; no exception leaves it for the COM
+// Runs the body of one of the object's methods; no exception leaves it for the COM
 // frames, which would carry it into the reader's call.
 template <typename Body>
 HRESULT Guarded(Body body) noexcept {

@@ -566,7 +566,7 @@ TEST_F(WindowModelTest, ReadersAreToldEachChangeAtMostTenTimesASecondAndAlwaysTh
         return children;
     };
     std::uint64_t now = 2000;
-    for (const RunState outcome : {RunState::Cancelled, RunState::Failed, RunState::Failed}) {
+    for (const RunState outcome : {RunState::Cancelled, RunState::Failed, RunState::Failed, RunState::Finished}) {
         ApplyProgressRecord(model, {-1, outcome, L"无法连接到下载服务器"});
         EXPECT_EQ(alerts(now += 200), std::vector<std::int32_t>{3});
         EXPECT_TRUE(alerts(now += 200).empty()) << "told once";
