@@ -74,6 +74,10 @@ struct Centre {
 
 Centre CentreOf(const ClientRect& rect) { return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
 
+bool IsOutcome(RunState state) {
+    return state == RunState::Failed || state == RunState::Cancelled || state == RunState::Finished;
+}
+
 bool IsShown(const AccessibleItem& item) { return (item.state & kStateInvisible) == 0; }
 
 bool Overlap(std::int32_t first_from, std::int32_t first_to, std::int32_t second_from, std::int32_t second_to) {
@@ -133,6 +137,10 @@ std::vector<AccessibleItem> AccessibleChildren(const WindowModel& model, bool wi
     children.push_back(Text(L"澜岫", PixelsOf(model, places.title)));
     children.push_back(Text(L"联网获取最新版并自动完成安装", PixelsOf(model, places.subtitle)));
     children.push_back(Text(headline.text, PixelsOf(model, places.headline)));
+    if (IsOutcome(display.state)) {
+        children.back().role = AccessibleRole::Alert;
+        children.back().description = display.status_line;
+    }
     if (display.state == RunState::Unsupported) {
         children.push_back(Text(L"当前系统：", PixelsOf(model, places.current_system_label)));
         children.push_back(Text(display.system_name, PixelsOf(model, places.current_system)));
@@ -233,7 +241,8 @@ std::vector<AccessibleNotice> TakeAccessibleNotices(AccessibleAnnouncer& announc
         const bool value = now.value != told.value;
         const bool name = now.name != told.name;
         const bool state = (now.state & ~kStateFocused) != (told.state & ~kStateFocused);
-        if (!value && !name && !state) continue;
+        const bool description = now.description != told.description;
+        if (!value && !name && !state && !description) continue;
         std::uint64_t& next = announcer.next_notice_ms[i];
         if (now_ms < next) {
             if (due_ms == 0 || next < due_ms) due_ms = next;
@@ -243,6 +252,7 @@ std::vector<AccessibleNotice> TakeAccessibleNotices(AccessibleAnnouncer& announc
         if (state) notices.push_back({AccessibleEvent::StateChange, child});
         if (name) notices.push_back({AccessibleEvent::NameChange, child});
         if (value) notices.push_back({AccessibleEvent::ValueChange, child});
+        if (description && !now.description.empty()) notices.push_back({AccessibleEvent::Alert, child});
         told = now;
         next = now_ms + kNoticePeriodMs;
     }

@@ -14,6 +14,7 @@
 namespace quorvane {
 
 enum class AccessibleRole : std::uint32_t {
+    Alert = 0x08,         // ROLE_SYSTEM_ALERT
     Client = 0x0A,        // ROLE_SYSTEM_CLIENT
     PushButton = 0x2B,    // ROLE_SYSTEM_PUSHBUTTON
     CheckButton = 0x2C,   // ROLE_SYSTEM_CHECKBUTTON
@@ -37,6 +38,7 @@ struct AccessibleItem {
     AccessibleRole role = AccessibleRole::StaticText;
     std::wstring name;
     std::wstring value;
+    std::wstring description;
     std::uint32_t state = 0;
     ClientRect location;  // client pixels; empty while invisible
     WindowControl control = WindowControl::None;
@@ -46,7 +48,9 @@ struct AccessibleItem {
 // The client's children in reading order; child id i + 1 is item i. The list
 // keeps its length and order for the window's life: a control that is absent
 // in the current state is there, invisible. The focused state is set where
-// `window_focused` and the control holds the focus.
+// `window_focused` and the control holds the focus. While the window shows an
+// outcome (failed, cancelled, finished) the headline is an alert whose
+// description is the outcome's message.
 std::vector<AccessibleItem> AccessibleChildren(const WindowModel& model, bool window_focused);
 
 // The child under a point in client pixels, or kChildSelf.
@@ -76,6 +80,7 @@ void OnAccessibleAction(WindowModel& model, std::int32_t child);
 
 // WinEvent ids (EVENT_OBJECT_*).
 enum class AccessibleEvent : std::uint32_t {
+    Alert = 0x0002,  // EVENT_SYSTEM_ALERT
     Focus = 0x8005,
     StateChange = 0x800A,
     NameChange = 0x800C,
@@ -100,7 +105,9 @@ inline constexpr std::uint64_t kNoticePeriodMs = 100;
 
 // The notices for what changed since readers were last told: value (the
 // percent), name (texts and captions), state (enabled, checked, shown; the
-// focus bit aside) and a focus move, which is never held back. A child told
+// focus bit aside), an alert when a child takes a new description (an
+// outcome; readers speak alerts wherever the focus is, name changes only of
+// the focused object) and a focus move, which is never held back. A child told
 // less than kNoticePeriodMs ago keeps its change for later; `due_ms` is then
 // the time to call again, otherwise 0. The first call only takes note.
 std::vector<AccessibleNotice> TakeAccessibleNotices(AccessibleAnnouncer& announcer,

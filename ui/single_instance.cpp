@@ -6,6 +6,8 @@ namespace quorvane {
 namespace {
 
 constexpr DWORD kWindowWaitMilliseconds = 2000;
+// A second copy that could not hand over: nothing of the run was shown.
+constexpr int kNoRunningWindowExitCode = 1;
 constexpr DWORD kWindowPollMilliseconds = 50;
 
 HWND WaitForShownWindow() {
@@ -37,7 +39,12 @@ std::optional<MutexHandle> ClaimSessionRun(const wchar_t* mutex_name) {
 
 int ShowRunningCopy() {
     const HWND window = WaitForShownWindow();
-    if (window == nullptr) return 0;
+    if (window == nullptr) {
+        // The first copy hangs before its window, or another program holds
+        // the name: ending in silence would look like a start that did nothing.
+        MessageBoxW(nullptr, kAlreadyRunningText, kWindowTitle, MB_ICONINFORMATION);
+        return kNoRunningWindowExitCode;
+    }
     // Asynchronous, so that a first copy that does not answer cannot keep
     // this one from ending.
     if (IsIconic(window)) ShowWindowAsync(window, SW_RESTORE);

@@ -27,7 +27,8 @@ std::optional<MutexHandle> ClaimSessionRun(const wchar_t* mutex_name = kSessionR
 // For the second copy: waits up to about 2 s for the first copy's window to be
 // shown (it may still be starting), restores it if it is minimised and brings
 // it to the foreground. Creates no window and touches no file. Returns the
-// second copy's exit code, 0.
+// second copy's exit code: 0 after the hand-over; 1 when no window showed,
+// after the user has closed a message that an installation is under way.
 int ShowRunningCopy();
 
 }  // namespace quorvane

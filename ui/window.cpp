@@ -31,7 +31,8 @@ constexpr ULONGLONG kLongestPaintGapMs = 30;
 // before a long step), and nothing else would wake the window then.
 constexpr UINT_PTR kNoticeTimer = 1;
 
-static_assert(static_cast<DWORD>(AccessibleEvent::Focus) == EVENT_OBJECT_FOCUS &&
+static_assert(static_cast<DWORD>(AccessibleEvent::Alert) == EVENT_SYSTEM_ALERT &&
+              static_cast<DWORD>(AccessibleEvent::Focus) == EVENT_OBJECT_FOCUS &&
               static_cast<DWORD>(AccessibleEvent::StateChange) == EVENT_OBJECT_STATECHANGE &&
               static_cast<DWORD>(AccessibleEvent::NameChange) == EVENT_OBJECT_NAMECHANGE &&
               static_cast<DWORD>(AccessibleEvent::ValueChange) == EVENT_OBJECT_VALUECHANGE);
@@ -96,8 +97,10 @@ struct WindowData {
     PaintResources resources;
     ULONGLONG last_paint_tick = 0;
     bool always_high_contrast;
-    // Made when the first reader asks.
+    // Made when the first reader asks, and never again once the window is
+    // being destroyed: nothing would disconnect it before the model is freed.
     UniqueWindowAccessible accessible;
+    bool destroying = false;
     AccessibleAnnouncer announcer;
 };
 
@@ -155,6 +158,7 @@ LRESULT OnGetObject(HWND window, WindowData& data, WPARAM wparam, LPARAM lparam)
     if (static_cast<DWORD>(lparam) != static_cast<DWORD>(OBJID_CLIENT)) {
         return DefWindowProcW(window, WM_GETOBJECT, wparam, lparam);
     }
+    if (data.destroying) return 0;
     if (!data.accessible) {
         JoinComApartment();
         data.accessible = CreateWindowAccessible(window, data.model);
@@ -206,6 +210,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
 }
 
 void OnDestroy(HWND window, WindowData& data) {
+    data.destroying = true;
     KillTimer(window, kNoticeTimer);
     if (data.accessible) DisconnectWindowAccessible(*data.accessible.get());
     data.accessible.reset();

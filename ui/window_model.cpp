@@ -195,7 +195,13 @@ bool OnKeyDown(WindowModel& model, std::uint32_t key, bool shift, bool repeated)
         return true;
     }
     if (key == kKeyEnter) {
-        PrimaryAction(model);
+        // As in a dialog: Enter presses the button the keyboard moved the
+        // focus to; on the check box, or before any Tab, the primary action.
+        if (model.focus == WindowControl::CloseButton) {
+            ActivateControl(model, model.focus);
+        } else {
+            PrimaryAction(model);
+        }
         return true;
     }
     if (key == kKeyTab) {

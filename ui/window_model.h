@@ -105,7 +105,9 @@ inline constexpr std::uint32_t kKeyEnter = 0x0D;
 inline constexpr std::uint32_t kKeyTab = 0x09;
 inline constexpr std::uint32_t kKeySpace = 0x20;
 // Tab (Shift+Tab with shift) moves the focus over the available controls in
-// reading order; Space activates the focused control, once per press.
+// reading order; Space activates the focused control, once per press. Enter
+// presses the focused button, and runs the primary action where no button
+// holds the focus.
 bool OnKeyDown(WindowModel& model, std::uint32_t key, bool shift = false, bool repeated = false);
 void OnFocusCueChanged(WindowModel& model, bool visible);
 void OnCloseRequest(WindowModel& model);

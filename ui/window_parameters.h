@@ -12,6 +12,7 @@ namespace quorvane {
 inline constexpr const wchar_t* kWindowClassName = L"QuorvaneOnlineSetupWindow";
 inline constexpr const wchar_t* kWindowTitle = L"澜岫 在线安装";
 inline constexpr const wchar_t* kWindowCreationFailedText = L"无法启动在线安装器";
+inline constexpr const wchar_t* kAlreadyRunningText = L"安装程序已在运行，请等待它完成，或将其结束后再试";
 
 // WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX: close and minimise, no sizing border, no maximise.
 inline constexpr std::uint32_t kWindowStyle = 0x00CA0000;

@@ -3,8 +3,9 @@
 server: a clean installation with no arguments, a failed installation retried
 with a real click after the server is fixed, a real click on "取消" during a
 slow download, second copies started beside a first one, which hand over
-to its window and end, and a signed setup that runs only installers of its
-own publisher. Screenshots stay in <build>/tests/e2e/screenshots/.
+to its window and end, or say so when no window of the first one shows, and
+a signed setup that runs only installers of its own publisher. Screenshots
+stay in <build>/tests/e2e/screenshots/.
 
     setup_e2e.py SETUP_EXE WINDOW_PROBE_EXE SCREEN_READER_EXE
 """
@@ -297,6 +298,36 @@ def second_copies_on_the_failed_screen(setup_exe, setup, failed):
           "minimised, ends with 0 and brings that screen back in front, unchanged")
 
 
+def second_copy_without_window(setup_exe, probe_exe):
+    """A copy that finds the run taken by a process that shows no window (window_probe holding the mutex) says so
+    in a message box and ends with a non-zero code once the user has closed it, having asked the servers nothing."""
+    requests = request_counts()
+    holder = subprocess.Popen([WINE_RUN, probe_exe, "hold"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+    LAUNCHED.append(holder)
+    expect(holder.stdout.readline().strip() == "holding", "no-window: the helper could not take the run's mutex")
+    started = time.time()
+    copy = launch(setup_exe)
+    box = holder.stdout.readline().strip()
+    shown = time.time() - started
+    expect(box == "box 安装程序已在运行，请等待它完成，或将其结束后再试", f"no-window: the message box shows {box!r}")
+    time.sleep(0.5)
+    expect(copy.poll() is None, f"no-window: the copy ended (code {copy.returncode}) before its message was closed")
+    found = subprocess.run(["xdotool", "search", "--name", "^澜岫 在线安装$"], capture_output=True,
+                           text=True).stdout.split()
+    expect(found, "no-window: no X window carries the message box's title")
+    subprocess.run(["xdotool", "windowfocus", "--sync", found[-1]], check=True)
+    subprocess.run(["xdotool", "key", "Return"], check=True)
+    try:
+        code = copy.wait(15)
+    except subprocess.TimeoutExpired:
+        raise Failure("no-window: the copy did not end after its message was closed")
+    expect(code != 0, "no-window: the copy reported success with exit code 0")
+    expect(request_counts() == requests, "no-window: the copy asked the servers")
+    print(f"ok: a copy that finds the run taken and no window tells the user after {shown:.2f} s, and ends with "
+          f"exit code {code} after the message is closed, with no request")
+
+
 def failure_then_retry(setup_exe, probe_exe):
     clean_machine()
     publish_release.publish(BUILD, broken=True)
@@ -459,14 +490,22 @@ def main():
     os.makedirs(SHOTS, exist_ok=True)
     failures = 0
     # Every scenario after the first starts its copy after an earlier one has ended.
-    scenarios = (clean_installation, lambda *exes: two_copies(*exes, 0), lambda *exes: two_copies(*exes, 1),
-                 after_a_killed_copy, failure_then_retry, cancel_during_download)
-    scenarios += (lambda *exes: signed_setup(*exes, reader_exe), lambda *exes: signed_setup_reuse(*exes, reader_exe))
-    # QV_E2E_ONLY=6,7 runs only those scenarios (numbered from 0), for work on them.
+    scenarios = {
+        "clean_installation": clean_installation,
+        "two_copies_at_once": lambda *exes: two_copies(*exes, 0),
+        "two_copies_a_second_apart": lambda *exes: two_copies(*exes, 1),
+        "after_a_killed_copy": after_a_killed_copy,
+        "second_copy_without_window": second_copy_without_window,
+        "failure_then_retry": failure_then_retry,
+        "cancel_during_download": cancel_during_download,
+        "signed_setup": lambda *exes: signed_setup(*exes, reader_exe),
+        "signed_setup_reuse": lambda *exes: signed_setup_reuse(*exes, reader_exe),
+    }
+    # QV_E2E_ONLY=signed_setup,signed_setup_reuse runs only those, for work on them.
     only = os.environ.get("QV_E2E_ONLY")
-    if only:
-        scenarios = [scenarios[int(index)] for index in only.split(",")]
-    for scenario in scenarios:
+    for name, scenario in scenarios.items():
+        if only and name not in only.split(","):
+            continue
         try:
             scenario(setup_exe, probe_exe)
         except Failure as failure:

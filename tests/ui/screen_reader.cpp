@@ -12,7 +12,8 @@
 //   do ID         accDoDefaultAction: "do 0x00000000" with its HRESULT
 //   events        the WinEvents received since the last "events": "event KIND child=ID ms=T text=..."
 //                 (T: when the window raised it, in ms since the reader started; text: the
-//                 child's value, name or state, read on receipt)
+//                 child's value, name or state, or for an alert its name and description
+//                 as "NAME|DESCRIPTION", read on receipt)
 // Roles and states are printed as the hexadecimal MSAA numbers.
 
 #include <windows.h>
@@ -90,6 +91,7 @@ EventLog* event_log = nullptr;
 
 const char* EventName(DWORD event) {
     switch (event) {
+        case EVENT_SYSTEM_ALERT: return "alert";
         case EVENT_OBJECT_FOCUS: return "focus";
         case EVENT_OBJECT_STATECHANGE: return "state";
         case EVENT_OBJECT_NAMECHANGE: return "name";
@@ -110,7 +112,12 @@ void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id
         BSTR read = nullptr;
         if (event == EVENT_OBJECT_VALUECHANGE) object->get_accValue(child, &read);
         if (event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_FOCUS) object->get_accName(child, &read);
-        if (event == EVENT_OBJECT_STATECHANGE) {
+        if (event == EVENT_SYSTEM_ALERT) {
+            BSTR description = nullptr;
+            object->get_accName(child, &read);
+            object->get_accDescription(child, &description);
+            text = Text(read) + "|" + Text(description);
+        } else if (event == EVENT_OBJECT_STATECHANGE) {
             VARIANT state{};
             object->get_accState(child, &state);
             text = Hex(state.vt == VT_I4 ? state.lVal : 0);
@@ -130,7 +137,9 @@ void HookThread(DWORD process) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, OnWinEvent,
                                                process, 0, WINEVENT_OUTOFCONTEXT);
-    if (hook == nullptr) Say("no event hook");
+    const HWINEVENTHOOK alerts = SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, OnWinEvent,
+                                                 process, 0, WINEVENT_OUTOFCONTEXT);
+    if (hook == nullptr || alerts == nullptr) Say("no event hook");
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
 }

@@ -17,12 +17,20 @@
 //                             size in the window's place; prints the new geometry
 //   window-colour RRGGBB      sets the system's window colour (SetSysColors, which
 //                             tells every window with WM_SYSCOLORCHANGE)
+//   scaled-size DPI           sends WM_GETDPISCALEDSIZE; prints "scaled-size WxH answer=A frame=WxH"
+//                             with what the system's caption and borders take at that DPI
+//                             (AdjustWindowRectExForDpi; 0x0 where it is missing)
 // Options: --high-contrast paints with the system's colours as high contrast
 // does (and prints "colours window=RRGGBB text=RRGGBB ..." as GetSysColor
-// reports them); --unsupported shows the unsupported screen of Windows 8.1.
+// reports them); --unsupported shows the unsupported screen of Windows 8.1;
+// --check-destruction takes the window's IAccessible in this process, destroys
+// the window at once and prints "destroyed object=0xHRESULT getobject=N": the
+// object's answer to get_accName afterwards, and what a WM_GETOBJECT sent as
+// soon as WM_DESTROY was handled returned.
 // Exits with the message loop's exit code.
 
 #include <windows.h>
+#include <oleacc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -97,6 +105,57 @@ void ChangeDpi(int dpi, int width, int height) {
     Say("dpi " + Geometry(main_window));
 }
 
+void SayScaledSize(int dpi) {
+    SIZE size{};
+    const LRESULT answer = SendMessageW(main_window, WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi),
+                                        reinterpret_cast<LPARAM>(&size));
+    using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const auto adjust_for_dpi =
+        FindSystemFunction<AdjustWindowRectExForDpiFunction>(L"user32.dll", "AdjustWindowRectExForDpi");
+    RECT frame{0, 0, 0, 0};
+    if (adjust_for_dpi != nullptr) {
+        adjust_for_dpi(&frame, kWindowStyle, FALSE, kWindowExtendedStyle, static_cast<UINT>(dpi));
+    }
+    Say("scaled-size " + std::to_string(size.cx) + "x" + std::to_string(size.cy) + " answer=" +
+        std::to_string(answer) + " frame=" + std::to_string(frame.right - frame.left) + "x" +
+        std::to_string(frame.bottom - frame.top));
+}
+
+LRESULT object_after_destroy = 0;
+
+LRESULT CALLBACK AfterMessage(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+    if (code == HC_ACTION && sent->message == WM_DESTROY && sent->hwnd == main_window) {
+        object_after_destroy = SendMessageW(sent->hwnd, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// A reader in the window's own thread: the object it holds, and one it asks
+// for while the window is being destroyed.
+void CheckDestruction(HWND window) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const LRESULT taken = SendMessageW(window, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+    IAccessible* object = nullptr;
+    if (FAILED(ObjectFromLresult(taken, __uuidof(IAccessible), 0, reinterpret_cast<void**>(&object)))) {
+        Say("no accessible object");
+        return;
+    }
+    const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessage, nullptr, GetCurrentThreadId());
+    DestroyWindow(window);
+    UnhookWindowsHookEx(hook);
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT answer = object->get_accName(self, &name);
+    SysFreeString(name);
+    object->Release();
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(answer));
+    Say(std::string("destroyed object=") + code + " getobject=" + std::to_string(object_after_destroy));
+}
+
 int ThreadDpiAwareness() {
     using GetThreadDpiAwarenessContextFunction = DPI_AWARENESS_CONTEXT(WINAPI*)();
     using GetAwarenessFromDpiAwarenessContextFunction = DPI_AWARENESS(WINAPI*)(DPI_AWARENESS_CONTEXT);
@@ -145,6 +204,10 @@ void ScriptedRun(std::wstring& finish_text) {
             const int element = COLOR_WINDOW;
             const COLORREF colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
             SetSysColors(1, &element, &colour);
+        } else if (command == "scaled-size") {
+            int dpi = 0;
+            words >> dpi;
+            SayScaledSize(dpi);
         } else if (command == "finish") {
             finish_text = RestOf(words);
             return;
@@ -188,9 +251,11 @@ std::string Hex(int index) {
 int wmain(int argc, wchar_t** argv) {
     using namespace quorvane;
     InstallerWindowOptions options{ScriptedStages()};
+    bool check_destruction = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--high-contrast") options.always_high_contrast = true;
+        if (option == L"--check-destruction") check_destruction = true;
         if (option == L"--unsupported") ApplySystemCheck(WindowsVersion{6, 3, 9600}, display_state);
     }
     if (options.always_high_contrast) {
@@ -215,6 +280,7 @@ int wmain(int argc, wchar_t** argv) {
     SetForegroundWindow(window);
     Say("window " + Geometry(window) + " awareness=" + std::to_string(ThreadDpiAwareness()) +
         " comctl32=" + std::to_string(CommonControlsVersion()));
+    if (check_destruction) CheckDestruction(window);
     const int code = RunMessageLoop();
     Say("exit " + std::to_string(code));
     return code;

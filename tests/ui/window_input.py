@@ -211,7 +211,10 @@ def wait_for(driver, probes, what, name=None, timeout=10):
 
 
 def expect_exit_zero(driver, what):
-    driver.expect("exit ")
+    try:
+        driver.expect("exit ")
+    except Failure as failure:
+        raise Failure(f"{what} did not close the window: {failure}")
     if driver.process.wait(timeout=15) != 0:
         raise Failure(f"{what} ended the driver with exit code {driver.process.returncode}")
     print(f"ok: {what} closes the window with exit code 0")
@@ -286,6 +289,12 @@ def cancel_retry_fail_close(exe):
         driver.process.stdin.flush()
         wait_for(driver, [((bar_end(driver, 30) - 5, 174), RED), (driver.close, WHITE)],
                  "the failed run shows a red bar and 关闭", "failed")
+        xdotool("key", "Return")
+        wait_for(driver, [((bar_end(driver, 5) + 4, 174), RULE), (driver.primary, WHITE)],
+                 "Enter before any Tab is the primary action: 重新安装 starts a new run")
+        driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        wait_for(driver, [(driver.close, WHITE), (driver.primary, PRIMARY)], "the new run fails too")
 
         driver.click(driver.close_centre)
         expect_exit_zero(driver, "关闭 of the failed run")
@@ -311,6 +320,48 @@ def success_and_enter(exe):
         driver.move((driver.width // 2, 120))
         xdotool("key", "Return")
         expect_exit_zero(driver, "Enter on the finished run")
+    finally:
+        driver.stop()
+
+
+def expect_outcome_told(reader, shown, headline, message):
+    """A reader that listens as readers do is told the outcome once, with no key pressed, within 1 s of its screen:
+    one alert on an object that carries the headline as its name and the message as its description."""
+    time.sleep(max(0.0, shown + 1.0 - time.time()))
+    alerts = [(child, text) for kind, child, _, text in reader.events() if kind == "alert"]
+    if alerts != [(3, f"{headline}|{message}")]:
+        raise Failure(f"the outcome {headline} was told in the alerts {alerts}, expected one with its message")
+    print(f"ok: the outcome {headline} is told once, in an alert with its message")
+
+
+def expect_scaled_size(driver, dpi):
+    """WM_GETDPISCALEDSIZE answers the outer size whose client area, inside the system's caption and borders at
+    that DPI, is the client area at 96 DPI scaled."""
+    driver.process.stdin.write(f"scaled-size {dpi}\n".encode())
+    driver.process.stdin.flush()
+    line = driver.expect("scaled-size ")
+    driver.expect("done scaled-size")
+    size, answer, frame = line.split()[1:4]
+    (width, height), (frame_width, frame_height) = (map(int, text.split("=")[-1].split("x")) for text in (size, frame))
+    client = f"{width - frame_width}x{height - frame_height}"
+    expected = f"{(driver.width * dpi + 48) // 96}x{(driver.height * dpi + 48) // 96}"
+    if answer != "answer=1" or frame_height == 0 or client != expected:
+        raise Failure(f"WM_GETDPISCALEDSIZE for {dpi} DPI: {line}, a client area of {client}; expected {expected}, "
+                      f"the {driver.width}x{driver.height} at 96 DPI scaled")
+    print(f"ok: WM_GETDPISCALEDSIZE for {dpi} DPI answers {size}, which holds the client area {client}")
+
+
+def destroyed_window(exe):
+    """In the window's own process: an object taken before the window's destruction answers disconnected
+    afterwards, and a WM_GETOBJECT that comes after WM_DESTROY makes no new object."""
+    driver = Driver(exe, "--unsupported", "--check-destruction")
+    try:
+        line = driver.expect("destroyed ")
+        if line != "destroyed object=0x80010108 getobject=0":
+            raise Failure(f"after the window's destruction: {line}, expected the object disconnected "
+                          "(RPC_E_DISCONNECTED, 0x80010108) and no object for a WM_GETOBJECT after WM_DESTROY")
+        expect_exit_zero(driver, "the destruction")
+        print("ok: after the window's destruction its object answers disconnected and no new one is made")
     finally:
         driver.stop()
 
@@ -435,15 +486,19 @@ def reader_during_runs(exe, reader_exe):
             raise Failure(f"two quick percents were told as {told}: expected the second about 100 ms after the first")
         print(f"ok: the last of two quick percents is told {told[1][0] - told[0][0]} ms after the first")
 
+        reader.events()
         driver.process.stdin.write("fail 无法连接到下载服务器（错误码 12029）\n".encode("utf-8"))
         driver.process.stdin.flush()
+        failed = time.time()
         reader.wait_for(lambda t: t[3]["name"] == "安装遇到问题" and t[4]["name"] == "无法连接到下载服务器（错误码 12029）"
                         and t[8]["name"] == "重新安装" and not t[7]["state"] & INVISIBLE,
                         "the reader reads the failure, 关闭 and 重新安装")
+        expect_outcome_told(reader, failed, "安装遇到问题", "无法连接到下载服务器（错误码 12029）")
         if reader.ask("do 8") != ["do 0x00000000"]:
             raise Failure("accDoDefaultAction on 重新安装 failed")
         reader.wait_for(lambda t: t[3]["name"] == "获取安装信息" and t[8]["name"] == "取消",
                         "重新安装 through accDoDefaultAction starts a new run")
+        expect_scaled_size(driver, 144)
         # 关闭 as soon as it is there, while the reader still reads the events of the failure:
         # the window must close also while a reader's calls are under way.
         driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
@@ -502,15 +557,24 @@ def keyboard_only(exe, reader_exe):
         if reader.focus() != "7":
             raise Failure(f"the focus passed to {reader.focus()}, expected 关闭 (7)")
         press("Tab", "8", [(primary_ring, WHITE)], "Tab moves on to 重新安装")
-        press("space", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
-              "Space on 重新安装 starts a new run and the focus stays on 取消")
+        press("Return", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
+              "Enter on 重新安装 starts a new run and the focus stays on 取消")
         press("space", "0", [(driver.primary, DISABLED)], "Space on 取消 asks to cancel; nothing is left to take the focus")
+        reader.events()
         driver.process.stdin.write(b"wait-cancel\n")
         driver.process.stdin.flush()
         driver.expect("cancel seen")
+        expect_outcome_told(reader, time.time(), "安装已取消", "安装已取消，你可以重新开始安装")
         press("Tab", "7", [(close_ring, "1E293B")], "Tab after the cancel reaches 关闭")
-        xdotool("key", "space")
-        expect_exit_zero(driver, "Space on 关闭")
+        press("Tab", "8", [(primary_ring, WHITE)], "Tab moves on to 重新安装")
+        press("space", "8", [((bar_end(driver, 5) + 4, 174), RULE), (primary_ring, "1E293B")],
+              "Space on 重新安装 starts a new run and the focus stays on 取消")
+        driver.process.stdin.write("fail 再次失败\n".encode("utf-8"))
+        driver.process.stdin.flush()
+        wait_for(driver, [(close_ring, WHITE), (primary_ring, WHITE)], "the failed run keeps the focus on 重新安装")
+        press("shift+Tab", "7", [(close_ring, "1E293B")], "Shift+Tab goes back to 关闭")
+        xdotool("key", "Return")
+        expect_exit_zero(driver, "Enter on 关闭, where the keyboard put the focus,")
     finally:
         reader.stop()
         driver.stop()
@@ -614,6 +678,7 @@ def main():
         success_and_enter(sys.argv[1])
         reader_during_runs(sys.argv[1], sys.argv[2])
         keyboard_only(sys.argv[1], sys.argv[2])
+        destroyed_window(sys.argv[1])
         high_contrast_screens(sys.argv[1], sys.argv[2])
     except Failure as failure:
         print(f"FAIL: {failure}")

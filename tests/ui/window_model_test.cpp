@@ -556,6 +556,23 @@ TEST_F(WindowModelTest, ReadersAreToldEachChangeAtMostTenTimesASecondAndAlwaysTh
     EXPECT_EQ(notices[0].child, 3);
     EXPECT_EQ(notices.back().event, AccessibleEvent::Focus) << "the focus left the box";
     EXPECT_EQ(notices.back().child, kChildSelf);
+
+    // Each outcome is one alert on the headline, also the same failure twice in a row.
+    const auto alerts = [&](std::uint64_t now) {
+        std::vector<std::int32_t> children;
+        for (const AccessibleNotice& notice : take(now)) {
+            if (notice.event == AccessibleEvent::Alert) children.push_back(notice.child);
+        }
+        return children;
+    };
+    std::uint64_t now = 2000;
+    for (const RunState outcome : {RunState::Cancelled, RunState::Failed, RunState::Failed, RunState::Finished}) {
+        ApplyProgressRecord(model, {-1, outcome, L"无法连接到下载服务器"});
+        EXPECT_EQ(alerts(now += 200), std::vector<std::int32_t>{3});
+        EXPECT_TRUE(alerts(now += 200).empty()) << "told once";
+        ResetDisplayForRun(model);
+        EXPECT_TRUE(alerts(now += 200).empty()) << "a new run is no outcome";
+    }
 }
 
 }  // namespace
