@@ -2,7 +2,7 @@
 // measured with the real fonts (the prefix maps the window's faces to an
 // installed CJK font), the painting's own formats and text path, in the
 // rectangles of the scaled painting list. Only the status line may end in an
-// ellipsis.
+// ellipsis. Each font grows with the scale as the rectangles do.
 
 #include <gtest/gtest.h>
 
@@ -45,6 +45,12 @@ std::vector<DrawOperation> ScaledList(const Screen& screen, DisplayState& displa
     return list;
 }
 
+int CellHeight(HDC dc, HFONT font) {
+    const SelectGuard select_font(dc, font);
+    TEXTMETRICW metrics{};
+    return GetTextMetricsW(dc, &metrics) ? metrics.tmHeight : 0;
+}
+
 class TextFitTest : public ::testing::TestWithParam<int> {
 protected:
     static void SetUpTestSuite() { StartGdiplus(); }
@@ -82,6 +88,15 @@ TEST_P(TextFitTest, EveryFixedTextFitsItsScaledRectangle) {
             EXPECT_LE(needed.cy, height) << "at " << dpi << " DPI \"" << WideToUtf8(text.text) << "\" needs "
                                          << needed.cy << " pixels down, its rectangle has " << height;
         }
+    }
+    // Smaller text fits all the better: each font must also grow with the scale.
+    const PaintResources unit = CreatePaintResources(RunState::Running, kUnitDpi);
+    const PaintResources scaled = CreatePaintResources(RunState::Running, dpi);
+    for (const FontRole role : {FontRole::Title, FontRole::Headline, FontRole::Body, FontRole::Button}) {
+        const int unit_height = CellHeight(dc.get(), FontFor(unit, role));
+        EXPECT_NEAR(CellHeight(dc.get(), FontFor(scaled, role)), unit_height * dpi / double{kUnitDpi}, 2.0)
+            << "at " << dpi << " DPI the font of role " << static_cast<int>(role) << " has not grown from its "
+            << unit_height << " pixels at 96 DPI with the scale";
     }
     // Title, subtitle, 6 step labels, 2 cancelling texts, 4 outcomes, 4 captions
     // at the primary button, 关闭 at the close button, the box label, the percent
