@@ -231,6 +231,9 @@ TEST_F(StageTest, CancelWhileTheInstallerRunsLetsItFinishThenCancels) {
         });
     EXPECT_TRUE(installer_was_running);
     EXPECT_EQ(LastRecord(messages).state, RunState::Cancelled) << Describe(messages);
+    // Right after the installer, not at the segment stage's first read.
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2].record.percent, 76) << Describe(messages);
     EXPECT_TRUE(fs::exists(ProgramFile())) << "the installer must run to its end";
     EXPECT_FALSE(fs::exists(LogFile())) << "a cancelled run deletes the installer's log";
     EXPECT_FALSE(run_flags.installer_running.Load());
