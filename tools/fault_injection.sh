@@ -2,7 +2,7 @@
 # Puts each fault of tests/faults/injected/ into the sources in turn, rebuilds,
 # runs the tests that the fault names and says whether they caught it. The
 # sources are restored after each fault, also when the script is interrupted.
-# Not part of the tests: a whole round takes most of an hour.
+# Not part of the tests: every fault costs a rebuild and a test run.
 #
 #   bash tools/fault_injection.sh               # every fault
 #   bash tools/fault_injection.sh busy handles  # the faults whose file name contains busy or handles
