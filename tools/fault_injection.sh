@@ -74,6 +74,10 @@ for patch in "${selected[@]}"; do
   name=$(basename "$patch" .patch)
   tests=$(header Tests "$patch")
   started=$SECONDS
+  if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "The work tree changed during the round (not by this script); stopping before $name."
+    exit 2
+  fi
   if ! git apply --check "$patch" 2>/dev/null; then
     outcome=stale; stale=$((stale + 1))
   else
