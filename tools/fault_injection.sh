@@ -57,12 +57,13 @@ mkdir -p "$log_dir"
 
 # ctest's default time limit for tests that set none; a fault that hangs one
 # counts as caught once the limit ends it.
-run_tests() { (cd "$build_dir" && ctest --output-on-failure --timeout 600 -R "$1") >"$2" 2>&1; }
+run_tests() { (cd "$build_dir" && ctest --output-on-failure --timeout 600 -R "$1") >>"$2" 2>&1; }
 
 regexes=()
 for patch in "${selected[@]}"; do regexes+=("($(header Tests "$patch"))"); done
 union=$(IFS='|'; echo "${regexes[*]}")
 say "the named tests without any fault"
+: >"$log_dir/baseline.log"
 if ! run_tests "$union" "$log_dir/baseline.log"; then
   echo "They fail already; see $log_dir/baseline.log"
   exit 1
