@@ -31,12 +31,7 @@ RequestHandles& RequestHandles::operator=(RequestHandles&& other) noexcept {
 
 RequestHandles::~RequestHandles() { CloseRequestHandles(*this); }
 
-void CloseRequestHandles(RequestHandles& handles) noexcept {
-    // Children before their parents.
-    handles.request.reset();
-    handles.connection.reset();
-    handles.session.reset();
-}
+void CloseRequestHandles(RequestHandles& handles) noexcept { CloseRequestHandles(handles, internet_release::Close); }
 
 RequestHandles OpenHttpsRequest(const std::wstring& address, const std::wstring& purpose) {
     const ParsedUrl url = ParseDownloadUrl(address);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "net/internet_handle.h"
@@ -26,6 +27,17 @@ struct RequestHandles {
 
 // Closes request, then connection, then session, skipping those not open.
 void CloseRequestHandles(RequestHandles& handles) noexcept;
+
+// The same with another closer in place of WinHttpCloseHandle, for a test that
+// records the order: Wine keeps a parent alive while a child is open, so no
+// effect of a wrong order shows there.
+template <typename Close>
+void CloseRequestHandles(RequestHandles& handles, Close close) noexcept {
+    // Children before their parents.
+    for (InternetHandle* handle : {&handles.request, &handles.connection, &handles.session}) {
+        if (*handle) close(handle->release());
+    }
+}
 
 // Sends the GET and receives the response headers. Raises std::runtime_error
 // with the failed step's text (and the WinHTTP error code where a call failed)

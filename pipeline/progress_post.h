@@ -18,6 +18,11 @@ inline constexpr UINT WM_INSTALL_CLOSE = WM_APP + 2;
 // never changed while a run is under way.
 extern HWND main_window;
 
+// Shown each record on the worker's thread right before it is posted; null in
+// the product. A test reads the flags there: once posted, the window may act
+// on the record at any moment, so what it finds must hold by then.
+extern void (*progress_posting)(const ProgressRecord& record);
+
 BOOL PostProgress(int percent, const std::wstring& text, RunState state);
 
 }  // namespace quorvane

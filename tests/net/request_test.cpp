@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "files/text.h"
 #include "tests/net/live_support.h"
@@ -98,11 +99,17 @@ TEST_F(RequestTest, ReportsAnAddressProblemBeforeAnyRequest) {
     EXPECT_TRUE(server.Requests(tag).empty());
 }
 
-TEST_F(RequestTest, CloseRequestHandlesClosesAllThree) {
+TEST_F(RequestTest, CloseRequestHandlesClosesAllThreeChildrenFirst) {
     RequestHandles handles = OpenHttpsRequest(server.Url(kFilesHost, "size=10", tag), L"p");
     ASSERT_TRUE(handles.session && handles.connection && handles.request);
     const HINTERNET request = handles.request.get();
-    CloseRequestHandles(handles);
+    const std::vector<HINTERNET> children_first = {request, handles.connection.get(), handles.session.get()};
+    std::vector<HINTERNET> closed;
+    CloseRequestHandles(handles, [&](HINTERNET handle) {
+        closed.push_back(handle);
+        WinHttpCloseHandle(handle);
+    });
+    EXPECT_EQ(closed, children_first) << "closed in another order than request, connection, session";
     EXPECT_FALSE(handles.session || handles.connection || handles.request);
     DWORD ready = 0;
     EXPECT_FALSE(WinHttpQueryDataAvailable(request, &ready)) << "the request handle is still usable";

@@ -59,7 +59,7 @@ TEST_F(StageTest, FirstInstallationInstallsStartsAndLeavesNothingBehind) {
     EXPECT_TRUE(EndsWithClose(messages)) << Describe(messages);
     for (const CollectedMessage& message : messages) {
         if (message.close) continue;
-        EXPECT_EQ(message.busy_when_received, message.record.state == RunState::Running)
+        EXPECT_EQ(message.busy_when_posted, message.record.state == RunState::Running)
             << "busy must be cleared right before the last record: " << message.record.percent;
     }
     EXPECT_EQ(messages[1].record.text, L"发现最新版 3.1.0+7");
@@ -117,6 +117,16 @@ TEST_F(StageTest, IntactInstallerOnDiskIsReusedAndOtherBytesAreNot) {
     messages = RunInstallation(manifest);
     EXPECT_EQ(LastRecord(messages).state, RunState::Finished) << Describe(messages);
     EXPECT_EQ(server_.Requests(tag_ + "/installer.exe").size(), 1u) << "a damaged installer was used";
+
+    // The same digest, but one byte less than the manifest says: the size alone must refuse it (and then
+    // every download, which is as short).
+    WriteFile(InstallerFile(L"4.0"), installer);
+    std::string sha256;
+    const std::wstring url = ServeBlob("installer.exe", installer, &sha256);
+    messages = RunInstallation(ServeBlob("longer.json", InstallerManifestJson("4.0", url, sha256, installer.size() + 1),
+                                         nullptr, L"update.quorvane.com"));
+    EXPECT_EQ(LastText(messages), "安装包大小校验失败") << "a file of another size than the manifest's was used\n"
+                                                       << Describe(messages);
 }
 
 TEST_F(StageTest, WrongSizeOnTheFirstAddressFallsBackToTheNext) {
@@ -221,6 +231,9 @@ TEST_F(StageTest, CancelWhileTheInstallerRunsLetsItFinishThenCancels) {
         });
     EXPECT_TRUE(installer_was_running);
     EXPECT_EQ(LastRecord(messages).state, RunState::Cancelled) << Describe(messages);
+    // Right after the installer, not at the segment stage's first read.
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2].record.percent, 76) << Describe(messages);
     EXPECT_TRUE(fs::exists(ProgramFile())) << "the installer must run to its end";
     EXPECT_FALSE(fs::exists(LogFile())) << "a cancelled run deletes the installer's log";
     EXPECT_FALSE(run_flags.installer_running.Load());

@@ -81,7 +81,7 @@ TEST(InstallWorkerTest, SuccessfulRunReportsInOrderAndCleansUpBeforeTheFinish) {
     EXPECT_EQ(messages.front().record.text, L"正在获取最新安装信息");
     EXPECT_TRUE(messages.back().close) << "the close request must follow the last record\n" << Describe(messages);
     EXPECT_EQ(messages[messages.size() - 2].record.state, RunState::Finished);
-    EXPECT_FALSE(messages[messages.size() - 2].busy_when_received);
+    EXPECT_FALSE(messages[messages.size() - 2].busy_when_posted);
     EXPECT_TRUE(leftovers_gone) << "temporary files must be removed before the finish";
     EXPECT_FALSE(fs::exists(sandbox.temp() / L"QuorvaneOnlineSetup"));
 }
@@ -97,7 +97,7 @@ TEST(InstallWorkerTest, FailureEndsWithItsMessageAndKeepsTheLog) {
     EXPECT_EQ(last.record.state, RunState::Failed) << Describe(messages);
     EXPECT_EQ(last.record.percent, -1) << "a failure keeps the bar where it was";
     EXPECT_EQ(last.record.text, L"安装包大小校验失败");
-    EXPECT_FALSE(last.busy_when_received);
+    EXPECT_FALSE(last.busy_when_posted);
     EXPECT_FALSE(run_flags.installer_running.Load());
     EXPECT_FALSE(fs::exists(sandbox.temp() / L"QuorvaneOnlineSetup"));
     EXPECT_TRUE(fs::exists(sandbox.temp() / L"QuorvaneOnlineSetup-install.log")) << "a failed install keeps its log";
@@ -114,7 +114,7 @@ TEST(InstallWorkerTest, CancelWinsOverTheFailureAndDeletesTheLog) {
     EXPECT_EQ(last.record.state, RunState::Cancelled) << Describe(messages);
     EXPECT_EQ(last.record.percent, -1);
     EXPECT_EQ(last.record.text, L"安装已取消，你可以重新开始安装");
-    EXPECT_FALSE(last.busy_when_received);
+    EXPECT_FALSE(last.busy_when_posted);
     EXPECT_FALSE(fs::exists(sandbox.temp() / L"QuorvaneOnlineSetup-install.log"));
     EXPECT_FALSE(fs::exists(sandbox.temp() / L"QuorvaneOnlineSetup"));
 }

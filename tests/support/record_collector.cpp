@@ -1,6 +1,8 @@
 #include "tests/support/record_collector.h"
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -8,6 +10,27 @@
 #include "pipeline/progress_post.h"
 
 namespace quorvane::testing {
+namespace {
+
+// busy at the moment each record still on its way was posted, by record.
+std::mutex posted_lock;
+std::map<const ProgressRecord*, bool> busy_when_posted;
+
+void NoteBusyWhenPosted(const ProgressRecord& record) {
+    const std::lock_guard<std::mutex> hold(posted_lock);
+    busy_when_posted[&record] = run_flags.busy.Load();
+}
+
+bool TakeBusyWhenPosted(const ProgressRecord* record) {
+    const std::lock_guard<std::mutex> hold(posted_lock);
+    const auto found = busy_when_posted.find(record);
+    if (found == busy_when_posted.end()) return false;
+    const bool busy = found->second;
+    busy_when_posted.erase(found);
+    return busy;
+}
+
+}  // namespace
 
 RecordCollector::RecordCollector() {
     WNDCLASSW window_class = {};
@@ -19,10 +42,12 @@ RecordCollector::RecordCollector() {
                               window_class.hInstance, nullptr);
     if (window_ == nullptr) throw std::runtime_error("cannot create the message-only test window");
     main_window = window_;
+    progress_posting = NoteBusyWhenPosted;
 }
 
 RecordCollector::~RecordCollector() {
     Drain();
+    progress_posting = nullptr;
     main_window = nullptr;
     DestroyWindow(window_);
 }
@@ -31,12 +56,12 @@ bool RecordCollector::TakeOne(std::vector<CollectedMessage>& into) {
     MSG message;
     if (!PeekMessageW(&message, window_, WM_INSTALL_PROGRESS, WM_INSTALL_CLOSE, PM_REMOVE)) return false;
     CollectedMessage collected;
-    collected.busy_when_received = run_flags.busy.Load();
     if (message.message == WM_INSTALL_CLOSE) {
         collected.close = true;
     } else {
         const std::unique_ptr<ProgressRecord> record(reinterpret_cast<ProgressRecord*>(message.lParam));
         collected.record = *record;
+        collected.busy_when_posted = TakeBusyWhenPosted(record.get());
     }
     into.push_back(std::move(collected));
     return true;

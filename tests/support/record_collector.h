@@ -16,7 +16,7 @@ namespace quorvane::testing {
 struct CollectedMessage {
     bool close = false;  // WM_INSTALL_CLOSE rather than a progress record
     ProgressRecord record;
-    bool busy_when_received = false;
+    bool busy_when_posted = false;  // read as the record was posted, not when it arrived
 };
 
 class RecordCollector {
