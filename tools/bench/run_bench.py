@@ -335,7 +335,9 @@ class Bench:
         digest, checked = median(times["held"]), median(times["signed"])
         self.add(dict(item="2s", measure="verification step of 512 MiB (s), with the publisher check vs SHA-256 alone",
                       program=checked, baseline=digest, unit="s", ratio=checked / digest, target="<= 2.0",
-                      met=checked / digest <= 2.0, note="the check reads the file once more"))
+                      met=checked / digest <= 2.0,
+                      note=f"the check costs {(checked - digest) / digest:.2f} SHA-256 passes: WinVerifyTrust "
+                           "hashes the file once more"))
 
     # --- 3, 4, 7. whole installation --------------------------------------------------
 
