@@ -88,8 +88,12 @@ Publisher ReadOwnPublisher() {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size()) return {true, {}};
     path.resize(length);
-    const HeldFile own(path);
-    if (!own.is_open()) return {true, {}};
+    // Any sharing: another reader of the file (a virus scanner) must not make
+    // the setup refuse every installer, and a mapped image cannot be written.
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {true, {}};
+    const FileHandle own(file);
     return ReadPublisher(own.get());
 }
 
