@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "files/unique_handle.h"
@@ -32,5 +34,9 @@ public:
 private:
     FileHandle file_;
 };
+
+// Reads count bytes at offset through the handle, without moving its file
+// pointer; false when the file has fewer or a read fails.
+bool ReadFileAt(HANDLE file, std::uint64_t offset, unsigned char* bytes, std::size_t count);
 
 }  // namespace quorvane

@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "files/code_points.h"
 #include "files/text.h"
 
 namespace quorvane {
@@ -62,24 +63,6 @@ void AppendCodePoint(std::wstring& wide, char32_t code_point) {
         }
     }
     wide += static_cast<wchar_t>(code_point);
-}
-
-void AppendUtf8(std::string& utf8, char32_t code_point) {
-    if (code_point < 0x80) {
-        utf8 += static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        utf8 += static_cast<char>(0xC0 | (code_point >> 6));
-        utf8 += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        utf8 += static_cast<char>(0xE0 | (code_point >> 12));
-        utf8 += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        utf8 += static_cast<char>(0xF0 | (code_point >> 18));
-        utf8 += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        utf8 += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (code_point & 0x3F));
-    }
 }
 
 bool IsSurrogate(char32_t value) { return value >= 0xD800 && value <= 0xDFFF; }

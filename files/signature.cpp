@@ -28,21 +28,36 @@ using CertificateStore = UniqueHandle<HCERTSTORE, crypt_release::CloseStore>;
 using CryptMessage = UniqueHandle<HCRYPTMSG, crypt_release::CloseMessage>;
 using Certificate = UniqueHandle<PCCERT_CONTEXT, crypt_release::FreeCertificate>;
 
-// count bytes from offset; fewer when the file ends or a read fails.
-std::vector<unsigned char> ReadAt(HANDLE file, std::uint64_t offset, std::size_t count) {
-    std::vector<unsigned char> bytes(count);
-    OVERLAPPED position = {};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD read = 0;
-    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(count), &read, &position)) read = 0;
-    bytes.resize(read);
-    return bytes;
+enum class TableRead { Unsigned, Strict, Refused };
+
+// The file's certificate table when it holds exactly one signature and
+// nothing else (see StrictSignedData); signed_data is then that signature.
+TableRead ReadStrictTable(HANDLE file, std::vector<unsigned char>& entries, ByteRange& signed_data) {
+    LARGE_INTEGER file_size = {};
+    if (!GetFileSizeEx(file, &file_size)) return TableRead::Refused;
+    const auto size = static_cast<std::uint64_t>(file_size.QuadPart);
+    std::vector<unsigned char> headers(size < kExecutableHeadersSize ? static_cast<std::size_t>(size)
+                                                                     : kExecutableHeadersSize);
+    if (!ReadFileAt(file, 0, headers.data(), headers.size())) return TableRead::Refused;
+    const CertificateTable table = LocateCertificateTable(headers.data(), headers.size(), size);
+    if (table.state == CertificateTableState::Absent) return TableRead::Unsigned;
+    if (table.state == CertificateTableState::Malformed) return TableRead::Refused;
+    entries.resize(table.size);
+    if (!ReadFileAt(file, table.offset, entries.data(), entries.size())) return TableRead::Refused;
+    const auto found = StrictSignedData(table, entries.data(), entries.size(), size);
+    if (!found) return TableRead::Refused;
+    signed_data = *found;
+    return TableRead::Strict;
 }
 
-// The subject of the certificate that signed a PKCS#7 SignedData; empty when
-// it cannot be found.
-std::vector<unsigned char> SignerSubject(const unsigned char* signed_data, std::size_t size) {
+Publisher IdentityOf(const CERT_NAME_BLOB& subject) {
+    const auto identity = ReadPublisherIdentity(subject.pbData, subject.cbData);
+    if (!identity) return {};
+    return {SignatureState::Signed, *identity};
+}
+
+// The signer of a PKCS#7 SignedData, as the certificate its signer info names.
+Publisher SignerOf(const unsigned char* signed_data, std::size_t size) {
     CRYPT_DATA_BLOB blob = {static_cast<DWORD>(size), const_cast<BYTE*>(signed_data)};
     CertificateStore store;
     CryptMessage message;
@@ -51,53 +66,87 @@ std::vector<unsigned char> SignerSubject(const unsigned char* signed_data, std::
                           nullptr)) {
         return {};
     }
+    DWORD signers = 0;
+    DWORD signers_size = sizeof signers;
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers, &signers_size) || signers != 1) {
+        return {};
+    }
     DWORD info_size = 0;
-    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &info_size) || info_size == 0) return {};
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &info_size) || info_size == 0) {
+        return {};
+    }
     std::vector<unsigned char> info_bytes(info_size);
-    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, info_bytes.data(), &info_size)) return {};
-    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(info_bytes.data());
-    CERT_INFO wanted = {};
-    wanted.Issuer = signer->Issuer;
-    wanted.SerialNumber = signer->SerialNumber;
-    const Certificate certificate(
-        CertFindCertificateInStore(store.get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info_bytes.data(), &info_size)) return {};
+    const Certificate certificate(CertFindCertificateInStore(
+        store.get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT, reinterpret_cast<CERT_INFO*>(info_bytes.data()), nullptr));
     if (!certificate) return {};
-    const CERT_NAME_BLOB& subject = certificate.get()->pCertInfo->Subject;
-    return std::vector<unsigned char>(subject.pbData, subject.pbData + subject.cbData);
+    return IdentityOf(certificate.get()->pCertInfo->Subject);
+}
+
+// WinVerifyTrust's state from a verification, closed on every path.
+class TrustState {
+public:
+    explicit TrustState(WINTRUST_DATA& trust) : trust_(trust) {}
+    TrustState(const TrustState&) = delete;
+    TrustState& operator=(const TrustState&) = delete;
+    ~TrustState() {
+        trust_.dwStateAction = WTD_STATEACTION_CLOSE;
+        GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust_);
+    }
+
+private:
+    WINTRUST_DATA& trust_;
+};
+
+// The leaf certificate of the one signer whose signature WinVerifyTrust
+// judged: the certificate bag of a signature is not signed, so a certificate
+// found there by issuer and serial number need not be the one verified.
+PCCERT_CONTEXT VerifiedSigner(HANDLE state) {
+    CRYPT_PROVIDER_DATA* const provider = WTHelperProvDataFromStateData(state);
+    if (provider == nullptr || provider->csSigners != 1) return nullptr;
+    CRYPT_PROVIDER_SGNR* const signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    if (signer == nullptr || signer->csCertChain == 0) return nullptr;
+    const CRYPT_PROVIDER_CERT* const leaf = WTHelperGetProvCertFromChain(signer, 0);
+    return leaf == nullptr ? nullptr : leaf->pCert;
 }
 
 }  // namespace
 
 Publisher ReadPublisher(HANDLE file) {
-    const Publisher unreadable{true, {}};
-    LARGE_INTEGER file_size = {};
-    if (!GetFileSizeEx(file, &file_size)) return unreadable;
-    const std::vector<unsigned char> headers = ReadAt(file, 0, kExecutableHeadersSize);
-    const CertificateTable table =
-        LocateCertificateTable(headers.data(), headers.size(), static_cast<std::uint64_t>(file_size.QuadPart));
-    if (table.state == CertificateTableState::Absent) return {};
-    if (table.state == CertificateTableState::Malformed) return unreadable;
-    const std::vector<unsigned char> entries = ReadAt(file, table.offset, table.size);
-    const auto signed_data = FirstSignedData(entries.data(), entries.size());
-    if (!signed_data) return unreadable;
-    return {true, SignerSubject(entries.data() + signed_data->offset, signed_data->size)};
+    std::vector<unsigned char> entries;
+    ByteRange signed_data;
+    switch (ReadStrictTable(file, entries, signed_data)) {
+        case TableRead::Unsigned:
+            return {SignatureState::Unsigned, {}};
+        case TableRead::Refused:
+            return {};
+        case TableRead::Strict:
+            break;
+    }
+    return SignerOf(entries.data() + signed_data.offset, signed_data.size);
 }
 
 Publisher ReadOwnPublisher() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size()) return {true, {}};
-    path.resize(length);
+    const std::wstring path = OwnExecutablePath();
+    if (path.empty()) return {};
     // Any sharing: another reader of the file (a virus scanner) must not make
     // the setup refuse every installer, and a mapped image cannot be written.
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {true, {}};
+    if (file == INVALID_HANDLE_VALUE) return {};
     const FileHandle own(file);
     return ReadPublisher(own.get());
 }
 
 void VerifyInstallerPublisher(const HeldFile& installer, const std::wstring& path, const Publisher& setup) {
+    // A signature with anything beside it in its table is refused before
+    // WinVerifyTrust, which accepts such bytes unless the machine opted in.
+    std::vector<unsigned char> entries;
+    ByteRange signed_data;
+    if (ReadStrictTable(installer.get(), entries, signed_data) == TableRead::Refused) {
+        throw std::runtime_error(WideToUtf8(kSignatureInvalid));
+    }
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof file;
     file.pcwszFilePath = path.c_str();
@@ -111,13 +160,17 @@ void VerifyInstallerPublisher(const HeldFile& installer, const std::wstring& pat
     trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
     trust.dwUnionChoice = WTD_CHOICE_FILE;
     trust.pFile = &file;
+    trust.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const TrustState state(trust);
     const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
     if (result != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(result));
         ThrowWithErrorCode(kSignatureInvalid);
     }
-    if (!SamePublisher(setup, ReadPublisher(installer.get()))) throw std::runtime_error(kPublisherMismatch);
+    const PCCERT_CONTEXT signer = VerifiedSigner(trust.hWVTStateData);
+    if (signer == nullptr) throw std::runtime_error(WideToUtf8(kSignatureInvalid));
+    if (!SamePublisher(setup, IdentityOf(signer->pCertInfo->Subject))) throw std::runtime_error(kPublisherMismatch);
 }
 
 }  // namespace quorvane

@@ -13,17 +13,23 @@ namespace quorvane {
 
 class HeldFile;
 
-// Who signed the file open at file, read through that handle.
+// Who signed the file open at file, read through that handle: the signer that
+// its one signature names, in a certificate table that holds nothing else.
 Publisher ReadPublisher(HANDLE file);
 
+// The path of the running executable's own file.
+std::wstring OwnExecutablePath();
+
 // Who signed the running executable, read from its own file. A file that
-// cannot be read counts as signed by nobody that anything matches.
+// cannot be opened or read is Unreadable.
 Publisher ReadOwnPublisher();
 
-// Accepts the held installer only when WinVerifyTrust finds its signature
-// valid for exactly the bytes held, and its signer's subject is the setup's;
-// raises "安装包数字签名无效" (with WinVerifyTrust's answer as the error code)
-// or "安装包发布者与安装程序不一致" otherwise. path names the same file.
+// Accepts the held installer only when its certificate table holds one
+// signature and nothing else, WinVerifyTrust finds that signature valid for
+// exactly the bytes held, and the one signer it verified has the setup's
+// identity; raises "安装包数字签名无效" (with WinVerifyTrust's answer as the
+// error code when it refused) or "安装包发布者与安装程序不一致" otherwise.
+// path names the same file.
 void VerifyInstallerPublisher(const HeldFile& installer, const std::wstring& path, const Publisher& setup);
 
 }  // namespace quorvane

@@ -1,11 +1,13 @@
 #pragma once
-// Where an executable keeps its Authenticode signature, read from its bytes
-// alone, and whose signature a run accepts. No Windows header: the reading of
-// untrusted files is also built natively with the sanitizers and fuzzed.
+// Where an executable keeps its Authenticode signature, which certificate
+// tables a run accepts, and who a signer is, read from bytes alone. No Windows
+// header: the reading of untrusted files is also built natively with the
+// sanitizers and fuzzed, and the release tool applies the same rules.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace quorvane {
@@ -39,26 +41,55 @@ struct CertificateTable {
 // bytes (up to kExecutableHeadersSize); file_size: the whole file's size.
 CertificateTable LocateCertificateTable(const unsigned char* headers, std::size_t count, std::uint64_t file_size);
 
-// Where the table's first entry keeps its PKCS#7 SignedData (the signature
-// Windows verifies), as offset and size within the table's bytes; nullopt when
-// that entry is not a PKCS#7 signature or does not fit.
 struct ByteRange {
     std::size_t offset = 0;
     std::size_t size = 0;
 };
-std::optional<ByteRange> FirstSignedData(const unsigned char* table, std::size_t count);
 
-// Who signed a file: nobody, or the DER-encoded subject name of its signer
-// certificate. A signature that is present but cannot be read is signed with
-// an empty subject, which nothing matches.
+// The PKCS#7 SignedData of a table that holds nothing else, as offset and size
+// within the table's bytes. The digest of a signature skips the whole table, so
+// any byte in it beyond the one signature could carry a payload that the signer
+// never saw. Accepted only when the table ends the file and holds exactly one
+// entry, of revision 2 and type PKCS#7 SignedData, whose length rounded up to 8
+// is the table's size, and whose DER blob fills it but for at most 7 zero bytes.
+std::optional<ByteRange> StrictSignedData(const CertificateTable& table, const unsigned char* entries,
+                                          std::size_t count, std::uint64_t file_size);
+
+// Who a publisher is, as a CA validates it and Windows names it: the subject's
+// country (C), organisation (O) and common name (CN) as UTF-8 text, each a
+// sorted set of values. Other attributes (ST, L, OU, serial number, ...) and
+// how each text is encoded change from one certificate to the next of the
+// same publisher: a renewal, often at another CA, keeps these three.
+struct PublisherIdentity {
+    std::vector<std::string> country;
+    std::vector<std::string> organization;
+    std::vector<std::string> common_name;
+};
+
+// The identity of a DER-encoded subject name; nullopt when the name cannot be
+// read, a C, O or CN value has no text encoding, or it has no CN.
+std::optional<PublisherIdentity> ReadPublisherIdentity(const unsigned char* subject, std::size_t size);
+
+// Every one of the three attributes with the same set of values; one absent
+// from both counts as equal.
+bool SamePublisherIdentity(const PublisherIdentity& first, const PublisherIdentity& second);
+
+// "C=CN, O=Quorvane Software, CN=Quorvane Software", for people.
+std::string DescribePublisherIdentity(const PublisherIdentity& identity);
+
+// Who signed a file.
+enum class SignatureState {
+    Unsigned,    // no certificate table at all
+    Signed,      // identity names the signer
+    Unreadable,  // a signature that cannot be read, which nothing matches
+};
 struct Publisher {
-    bool is_signed = false;
-    std::vector<unsigned char> subject;
+    SignatureState state = SignatureState::Unreadable;
+    PublisherIdentity identity;
 };
 
 // Whether an installer signed by installer may run under a setup signed by
-// setup: the same whole subject name, byte for byte. A renewed certificate of
-// the same publisher keeps its subject; its key and thumbprint change.
+// setup: both signed, by the same identity.
 bool SamePublisher(const Publisher& setup, const Publisher& installer);
 
 }  // namespace quorvane

@@ -8,6 +8,7 @@
 
 #include "files/digest.h"
 #include "files/held_file.h"
+#include "files/image_version.h"
 #include "files/layout.h"
 #include "files/manifest.h"
 #include "files/signature.h"
@@ -93,13 +94,16 @@ DWORD RunInstallerSilently(const std::wstring& installer_path, HeldFile held, co
     return exit_code;
 }
 
-// A signed setup runs only an installer of its own publisher. The check reads
-// the held bytes that were hashed; a refused installer is deleted at once,
-// and no other address is tried: the digest pins the bytes every mirror serves.
-void RequireSetupPublisher(HeldFile& installer, const std::wstring& installer_path, const Publisher& setup) {
-    if (!setup.is_signed) return;
+// A signed setup runs only an installer of its own publisher, released as the
+// manifest's version. The checks read the held bytes that were hashed; a
+// refused installer is deleted at once, and no other address is tried: the
+// digest pins the bytes every mirror serves.
+void RequireReleasedInstaller(HeldFile& installer, const std::wstring& installer_path,
+                              const InstallerManifest& manifest, const Publisher& setup) {
+    if (setup.state == SignatureState::Unsigned) return;
     try {
         VerifyInstallerPublisher(installer, installer_path, setup);
+        RequireInstallerVersion(installer, manifest.version);
     } catch (...) {
         installer.Close();
         RemoveQuietly(installer_path);
@@ -110,7 +114,10 @@ void RequireSetupPublisher(HeldFile& installer, const std::wstring& installer_pa
 }  // namespace
 
 void RunPackageStage(const std::wstring& manifest_address, std::wstring& installer_path) {
+    // A signed setup that cannot read its own signature could tell no
+    // installer of its publisher from any other.
     const Publisher setup_publisher = ReadOwnPublisher();
+    if (setup_publisher.state == SignatureState::Unreadable) throw std::runtime_error(kOwnSignatureUnreadable);
     const InstallerManifest manifest = ParseInstallerManifest(
         FetchToMemory(manifest_address, kManifestPurpose, 5, kTryingOtherManifestAddress));
     PostProgress(15, kFoundNewestVersion + manifest.version, RunState::Running);
@@ -119,7 +126,7 @@ void RunPackageStage(const std::wstring& manifest_address, std::wstring& install
     HeldFile installer = HoldIfIntact(installer_path, manifest);
     const bool reused = installer.is_open();
     if (!reused) installer = DownloadInstaller(manifest, installer_path);
-    RequireSetupPublisher(installer, installer_path, setup_publisher);
+    RequireReleasedInstaller(installer, installer_path, manifest, setup_publisher);
     if (reused) {
         PostProgress(68, kPackageAlreadyDownloaded + manifest.version, RunState::Running);
         PostProgress(70, kPackageVerified, RunState::Running);

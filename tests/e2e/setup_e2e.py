@@ -12,6 +12,7 @@ stay in <build>/tests/e2e/screenshots/.
 import glob
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -366,6 +367,8 @@ def cancel_during_download(setup_exe, probe_exe):
 SIGNING = os.path.join(BUILD, "tests", "e2e", "signing")
 SIGNATURE_INVALID = "安装包数字签名无效"
 PUBLISHER_MISMATCH = "安装包发布者与安装程序不一致"
+VERSION_MISMATCH = "安装包版本与安装信息不一致"
+BELOW_FLOOR = "安装包版本低于本安装程序支持的最低版本"
 
 
 def openssl(*arguments):
@@ -385,13 +388,17 @@ def make_signers():
     with open(extensions, "w", encoding="utf-8") as stream:
         stream.write("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
                      "extendedKeyUsage=codeSigning\n")
-    subjects = {"setup": "/O=Quorvane Software/CN=Quorvane Software",
-                "renewed": "/O=Quorvane Software/CN=Quorvane Software",
-                "other": "/O=Quorvane Software/CN=Quorvane Software Tools"}
-    for name, subject in subjects.items():
+    # "renewed" is a year's renewal at another CA's profile: ST and L added, O and CN as PrintableString
+    # instead of UTF8String, a key of its own. "other" has the same CN but another organisation.
+    subjects = {"setup": ("/C=CN/O=Quorvane Software/CN=Quorvane Software", "utf8only"),
+                "renewed": ("/C=CN/ST=Zhejiang/L=Hangzhou/O=Quorvane Software/CN=Quorvane Software", "default"),
+                "other": ("/C=CN/O=Quorvane Tools/CN=Quorvane Software", "utf8only")}
+    for name, (subject, string_mask) in subjects.items():
         base = os.path.join(SIGNING, name)
+        with open(base + ".cnf", "w", encoding="utf-8") as stream:
+            stream.write(f"[req]\ndistinguished_name = dn\nstring_mask = {string_mask}\n[dn]\n")
         openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", base + ".key", "-out", base + ".csr",
-                "-subj", subject)
+                "-config", base + ".cnf", "-subj", subject)
         openssl("x509", "-req", "-in", base + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key", "-set_serial",
                 str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256", "-extfile", extensions,
                 "-out", base + ".pem")
@@ -400,13 +407,31 @@ def make_signers():
                    stdin=subprocess.DEVNULL, capture_output=True)
 
 
-def signer(name, change_byte=False):
-    """Signs a file in place with the named certificate; change_byte then changes one signed byte."""
+def pad_table(path, count=4096):
+    """Appends count bytes inside the file's certificate table, raising its entry's length and the security
+    directory's size to match: bytes that no signature covers, riding inside a valid one."""
+    with open(path, "r+b") as stream:
+        data = bytearray(stream.read())
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        magic = struct.unpack_from("<H", data, pe + 24)[0]
+        entry = pe + 24 + (112 if magic == 0x20B else 96) + 4 * 8
+        offset, size = struct.unpack_from("<II", data, entry)
+        struct.pack_into("<II", data, entry, offset, size + count)
+        struct.pack_into("<I", data, offset, struct.unpack_from("<I", data, offset)[0] + count)
+        stream.seek(0)
+        stream.write(bytes(data) + os.urandom(count))
+
+
+def signer(name, change_byte=False, padded=False):
+    """Signs a file in place with the named certificate; change_byte then changes one signed byte, padded
+    appends bytes inside the certificate table."""
     def sign(path):
         base = os.path.join(SIGNING, name)
         subprocess.run(["osslsigncode", "sign", "-certs", base + ".pem", "-key", base + ".key", "-h", "sha256",
                         "-in", path, "-out", path + ".signed"], check=True, capture_output=True)
         os.replace(path + ".signed", path)
+        if padded:
+            pad_table(path)
         if change_byte:
             with open(path, "r+b") as stream:
                 stream.seek(4096)
@@ -442,15 +467,23 @@ def signed_setup(setup_exe, probe_exe, reader_exe):
         code = setup.wait_exit()
         expect(code == 0, f"signed-{name}: exit code {code}")
         expect_installed(release, f"signed-{name}")
-    refusals = (("unsigned", None, SIGNATURE_INVALID), ("other-publisher", signer("other"), PUBLISHER_MISMATCH),
-                ("changed-after-signing", signer("setup", change_byte=True), SIGNATURE_INVALID))
-    for label, sign, message in refusals:
+    # (label, sign, what the installer's version block says, the manifest's version, the message)
+    refusals = (("unsigned", None, None, "2026.12.0", SIGNATURE_INVALID + "（错误码 "),
+                ("other-organisation", signer("other"), None, "2026.12.0", PUBLISHER_MISMATCH),
+                ("changed-after-signing", signer("setup", change_byte=True), None, "2026.12.0",
+                 SIGNATURE_INVALID + "（错误码 "),
+                ("padded-table", signer("setup", padded=True), None, "2026.12.0", SIGNATURE_INVALID),
+                ("relabelled", signer("setup"), "2025.1.0", "2026.12.0", VERSION_MISMATCH),
+                ("below-the-floor", signer("setup"), None, "2026.11.0", BELOW_FLOOR))
+    for label, sign, installer_version, version, message in refusals:
         clean_machine()
-        publish_release.publish(BUILD, sign=sign)
+        publish_release.publish(BUILD, sign=sign, version=version, installer_version=installer_version)
         setup = Setup(signed_exe, probe_exe, f"signed-{label}")
         setup.wait_for("refused", [(BAR, RED), (setup.close_probe, WHITE)])
         texts = window_texts(reader_exe)
-        expect(message in texts, f"signed-{label}: the window does not say {message}: {texts}")
+        expect(message in texts, f"signed-{label}: the window does not say {message!r}: {texts}")
+        # The table is refused before WinVerifyTrust, which would accept it: no error code of its own.
+        expect(label != "padded-table" or "错误码" not in texts, f"signed-{label}: WinVerifyTrust judged it: {texts}")
         expect(not standin_ran(), f"signed-{label}: the refused installer ran")
         expect(not leftovers(), f"signed-{label}: left behind {leftovers()}")
         if label == "unsigned":
@@ -462,8 +495,9 @@ def signed_setup(setup_exe, probe_exe, reader_exe):
         else:
             setup.click(setup.close)
             setup.wait_exit(20)
-    print("ok: a signed setup installs installers of its publisher (renewed certificate too) and refuses an "
-          "unsigned one, another subject's and one changed after signing, running none, leaving none, and retries")
+    print("ok: a signed setup installs installers of its publisher (a renewal at another CA's profile too) and "
+          "refuses an unsigned one, another organisation's, one changed after signing, one with bytes inside its "
+          "certificate table, an old one relabelled and one below the floor, running none, leaving none, and retries")
 
 
 def signed_setup_reuse(setup_exe, probe_exe, reader_exe):

@@ -57,8 +57,11 @@ SignedImage ReadSignedImage(const std::string& path) {
     image.entry = table.entry_offset;
     if (table.state == CertificateTableState::Absent) return image;
     const auto entries = ReadAt(file, path, table.offset, table.size);
-    const auto signed_data = FirstSignedData(entries.data(), entries.size());
-    if (!signed_data) Refuse(path, "has a certificate table without an Authenticode signature");
+    const auto signed_data = StrictSignedData(table, entries.data(), entries.size(), length_of_file);
+    if (!signed_data) {
+        Refuse(path, "has a certificate table that holds more than its one Authenticode signature, which every "
+                     "signed setup refuses");
+    }
     const auto first = entries.begin() + static_cast<std::ptrdiff_t>(signed_data->offset);
     image.signature.assign(first, first + static_cast<std::ptrdiff_t>(signed_data->size));
     image.table = table.offset;

@@ -89,9 +89,10 @@ def write_segment_database(path, size, seed):
 
 
 def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_code=0, run_ms=0,
-            installer_padding=0, rate=0, segment_size=1 << 20, broken=False, sign=None):
+            installer_padding=0, rate=0, segment_size=1 << 20, broken=False, sign=None, installer_version=None):
     """sign, when given, is called with the installer's path before anything is served: it may sign the file
-    (or change it) in place."""
+    (or change it) in place. The installer's version block names installer_version, by default the version
+    that the manifest names."""
     control = Control(endpoints(build_dir)["control_port"])
     release = os.path.join(build_dir, "release")
     os.makedirs(release, exist_ok=True)
@@ -107,7 +108,7 @@ def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_cod
     trailer = make_installer.trailer(len(product), exit_code, run_ms)
     installer_path = os.path.join(release, "QuorvaneSetup-full.exe")
     with open(installer_path, "wb") as stream:
-        stream.write(installer)
+        stream.write(make_installer.stamp_version(installer, installer_version or version))
         remaining = installer_padding + -(len(installer) + installer_padding + len(product) + len(trailer)) % 8
         zeros = bytes(1 << 20)
         while remaining > 0:
