@@ -73,8 +73,7 @@ ess_cert_id_alg = sha256
 EOF
 python3 "$here/timestamp_server.py" "$folder/timestamp.cnf" "$folder/timestamp-port" &
 timestamp_server=$!
-sampler=
-trap 'kill "$timestamp_server" ${sampler:+"$sampler"} 2>/dev/null || true' EXIT
+trap 'kill "$timestamp_server" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -f "$folder/timestamp-port" ] && break; sleep 0.1; done
 timestamp_url=http://127.0.0.1:$(cat "$folder/timestamp-port")
 
@@ -112,14 +111,18 @@ refused() {  # expected message, release's arguments...
 }
 nothing_publishable() { test "$(ls -A "$1" | grep -v -e '^verify.log$' -e '^incoming$' | tr '\n' ' ')" = ""; }
 
-# Every command line while the token signs, to find the PIN on none of them.
-(while :; do ps -eo args >>"$folder/command-lines"; sleep 0.02; done) &
-sampler=$!
-release "$out" token "${token[@]}" QV_SIGN_PIN_FILE="$folder/pin" QV_TIMESTAMP_URL="$timestamp_url" \
-  QV_SIGN_INSTALLER="$incoming" || { cat "$folder/token.log"; exit 1; }
-kill "$sampler"
-wait "$sampler" 2>/dev/null || true
-sampler=
+# The command lines of the programs that handle the PIN, as every process
+# list shows them, recorded by stand-ins that then run the real programs:
+# osslsigncode blanks its own -pass argument once running, which a sampling
+# of the process list can miss.
+mkdir "$folder/recorded"
+for program in osslsigncode openssl; do
+  printf '#!/bin/sh\nprintf "%%s\\n" "%s $*" >>"%s"\nexec %s "$@"\n' \
+    "$program" "$folder/command-lines" "$(command -v "$program")" >"$folder/recorded/$program"
+  chmod +x "$folder/recorded/$program"
+done
+PATH=$folder/recorded:$PATH release "$out" token "${token[@]}" QV_SIGN_PIN_FILE="$folder/pin" \
+  QV_TIMESTAMP_URL="$timestamp_url" QV_SIGN_INSTALLER="$incoming" || { cat "$folder/token.log"; exit 1; }
 cat "$folder/token.log"
 signed=$out/QuorvaneSetup.exe
 
