@@ -98,6 +98,15 @@ void RefuseOutputOverInput(const std::string& output, std::initializer_list<std:
     }
 }
 
+// The manifest replaces the file that --output names; through a symbolic
+// link that is the file the link leads to, and the link stays.
+std::string OutputFile(const Options& options) {
+    const std::string named = Required(options, "output");
+    const std::string output = FollowOutputLink(named);
+    if (output != named) std::cout << '"' << named << "\" is a symbolic link: writing \"" << output << "\"\n";
+    return output;
+}
+
 void WriteManifest(const std::string& output, const std::string& text,
                    const std::function<void(const std::string&)>& read_back) {
     WriteFileAtomically(output, text, [&](const std::string& written) {
@@ -109,7 +118,7 @@ void WriteManifest(const std::string& output, const std::string& text,
 int WriteInstallerManifest(const Options& options) {
     const std::string url = Required(options, "url");
     const std::string installer = Required(options, "installer");
-    const std::string output = Required(options, "output");
+    const std::string output = OutputFile(options);
     const std::string setup = Optional(options, "publisher-of", "");
     InstallerManifest manifest;
     manifest.version = Utf8ToWide(Required(options, "version"));
@@ -133,7 +142,7 @@ int WriteInstallerManifest(const Options& options) {
 int WriteSegmentManifest(const Options& options) {
     const std::string url = Required(options, "url");
     const std::string database = Required(options, "database");
-    const std::string output = Required(options, "output");
+    const std::string output = OutputFile(options);
     SegmentManifest manifest;
     manifest.version = Utf8ToWide(Required(options, "version"));
     manifest.url = Utf8ToWide(url);
