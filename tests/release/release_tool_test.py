@@ -27,7 +27,10 @@ FOLDER = os.path.join(BUILD, "tests", "release", "tool")
 failures = []
 
 
-def run(*arguments):
+def run(*arguments, name_setup=True):
+    """A manifest that names no setup is written for an unsigned development setup."""
+    if name_setup and arguments[:1] == ("manifest",) and "--publisher-of" not in arguments:
+        arguments = (*arguments, "--unsigned-setup")
     return subprocess.run([TOOL, *arguments], capture_output=True, text=True)
 
 
@@ -181,10 +184,17 @@ def check_publisher():
         else:
             expect(result.returncode == 0 and "publisher O=Quorvane,CN=Quorvane Test Publisher" in result.stdout,
                    f"--publisher-of accepts an installer with {description}", result.stdout + result.stderr)
+    if os.path.exists(output):
+        os.remove(output)
+    result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
+                 "--output", output, name_setup=False)
+    expect(result.returncode == 2 and "name every setup still offered with --publisher-of SETUP, or give "
+           "--unsigned-setup" in result.stderr and not os.path.exists(output),
+           "a manifest is refused without --publisher-of or --unsigned-setup", result.stderr)
     result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
                  "--output", output)
     expect(result.returncode == 0 and result.stdout.rstrip().endswith("publisher unsigned"),
-           "without --publisher-of the installer's signer is shown", result.stdout + result.stderr)
+           "with --unsigned-setup the installer's signer is shown", result.stdout + result.stderr)
 
 
 def run_check(*arguments):
@@ -351,7 +361,7 @@ def check_writes(installer_path, database_path):
         old = stream.read()
     environment = dict(os.environ, LD_PRELOAD=os.path.join(os.path.dirname(TOOL), "damage-write.so"))
     result = subprocess.run([TOOL, "manifest", "--installer", installer_path, "--version", "2", "--url", url,
-                             "--output", output], capture_output=True, text=True, env=environment)
+                             "--unsigned-setup", "--output", output], capture_output=True, text=True, env=environment)
     with open(output, "rb") as stream:
         kept = stream.read() == old
     left = [name for name in os.listdir(FOLDER) if name.startswith("atomic.json.")]
