@@ -12,6 +12,7 @@ required_packages=(
   python3 openssl
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev osslsigncode
+  softhsm2 libengine-pkcs11-openssl
 )
 
 say() { printf '== %s\n' "$*"; }

@@ -27,7 +27,10 @@ FOLDER = os.path.join(BUILD, "tests", "release", "tool")
 failures = []
 
 
-def run(*arguments):
+def run(*arguments, name_setup=True):
+    """A manifest that names no setup is written for an unsigned development setup."""
+    if name_setup and arguments[:1] == ("manifest",) and "--publisher-of" not in arguments:
+        arguments = (*arguments, "--unsigned-setup")
     return subprocess.run([TOOL, *arguments], capture_output=True, text=True)
 
 
@@ -181,10 +184,17 @@ def check_publisher():
         else:
             expect(result.returncode == 0 and "publisher O=Quorvane,CN=Quorvane Test Publisher" in result.stdout,
                    f"--publisher-of accepts an installer with {description}", result.stdout + result.stderr)
+    if os.path.exists(output):
+        os.remove(output)
+    result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
+                 "--output", output, name_setup=False)
+    expect(result.returncode == 2 and "name every setup still offered with --publisher-of SETUP, or give "
+           "--unsigned-setup" in result.stderr and not os.path.exists(output),
+           "a manifest is refused without --publisher-of or --unsigned-setup", result.stderr)
     result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
                  "--output", output)
     expect(result.returncode == 0 and result.stdout.rstrip().endswith("publisher unsigned"),
-           "without --publisher-of the installer's signer is shown", result.stdout + result.stderr)
+           "with --unsigned-setup the installer's signer is shown", result.stdout + result.stderr)
 
 
 def run_check(*arguments):
@@ -225,9 +235,11 @@ def check_mirrors(control, installer_path, database_path):
     control.serve_bytes("tool-installer-stale", os.urandom(os.path.getsize(installer_path)))
     control.serve_file("tool-segments", database_path)
     rules = "/hosts/tool-mirrors"
+    # WinHTTP follows no 300 with a Location: it is the answer.
     control.put(rules, json.dumps({"files.quorvane.com": "blob=tool-installer",
                                    "files.quorvane.cn": "blob=tool-installer-stale",
-                                   "files.quorvane.net": "status=404"}).encode())
+                                   "files.quorvane.net": "status=300,header=Location:https://files.quorvane.net"
+                                                         "/x/blob=tool-installer/QuorvaneSetup.exe"}).encode())
     installer_tail = "/x/hosts=tool-mirrors/tool-exact/a%2Fb/../QuorvaneSetup-2026.12.1.exe?v=1#part"
     installer_manifest = os.path.join(FOLDER, "check-m.json")
     old_manifest = os.path.join(FOLDER, "check-m-old.json")
@@ -251,8 +263,8 @@ def check_mirrors(control, installer_path, database_path):
            ["ok", "status", "200", "size", str(size), "of", str(size)], "the good mirror passes")
     expect("FAIL" in line(lines, "installer ", "files.quorvane.cn")
            and "sha256 differs" in line(lines, "installer ", "files.quorvane.cn"), "the stale mirror fails its digest")
-    expect("FAIL  status 404" in line(lines, "installer ", "files.quorvane.net"),
-           "the missing mirror fails with its status")
+    expect("FAIL  status 300" in line(lines, "installer ", "files.quorvane.net"),
+           "a 300 with a Location is not followed and fails with its status")
     expect(all(" ok " in line(lines, "segment database", host)
                for host in ("files.quorvane.com", "files.quorvane.cn", "files.quorvane.net")),
            "the database passes on every mirror")
@@ -347,15 +359,35 @@ def check_writes(installer_path, database_path):
     run("manifest", "--installer", installer_path, "--version", "1", "--url", url, "--output", output)
     with open(output, "rb") as stream:
         old = stream.read()
-    environment = dict(os.environ, QV_RELEASE_TEST_DAMAGE_WRITE="1")
+    environment = dict(os.environ, LD_PRELOAD=os.path.join(os.path.dirname(TOOL), "damage-write.so"))
     result = subprocess.run([TOOL, "manifest", "--installer", installer_path, "--version", "2", "--url", url,
-                             "--output", output], capture_output=True, text=True, env=environment)
+                             "--unsigned-setup", "--output", output], capture_output=True, text=True, env=environment)
     with open(output, "rb") as stream:
         kept = stream.read() == old
     left = [name for name in os.listdir(FOLDER) if name.startswith("atomic.json.")]
     expect(result.returncode == 1 and "reads back otherwise than written" in result.stderr and kept and not left,
            "a write that reads back otherwise leaves the old manifest and no temporary file",
            f"exit {result.returncode}, {result.stderr.strip()}, old kept: {kept}, left: {left}")
+
+    # Through a symbolic link the file it leads to is replaced and the link
+    # stays; a link that leads nowhere is refused.
+    link = os.path.join(FOLDER, "link.json")
+    for name in (link, os.path.join(FOLDER, "dangling.json")):
+        if os.path.lexists(name):
+            os.remove(name)
+    os.symlink("atomic.json", link)
+    os.symlink("missing/none.json", os.path.join(FOLDER, "dangling.json"))
+    result = run("manifest", "--installer", installer_path, "--version", "3", "--url", url, "--output", link)
+    with open(output, encoding="utf-8") as stream:
+        followed = json.load(stream)["version"] == "3"
+    expect(result.returncode == 0 and os.path.islink(link) and followed
+           and f'"{link}" is a symbolic link: writing "{output}"' in result.stdout,
+           "an output that is a symbolic link is written through it, said so, and stays a link", result.stdout)
+    result = run("manifest", "--installer", installer_path, "--version", "3", "--url", url,
+                 "--output", os.path.join(FOLDER, "dangling.json"))
+    expect(result.returncode == 1 and "is a symbolic link to a file that does not exist" in result.stderr
+           and not os.path.exists(os.path.join(FOLDER, "missing")), "a symbolic link that leads nowhere is refused",
+           result.stderr)
 
     with open(installer_path, "rb") as stream:
         installer = stream.read()

@@ -3,6 +3,7 @@
 // would fail on every client, and checks a release on every address a client
 // may ask, before and after its manifests are published.
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -28,7 +30,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  quorvane-release manifest --installer FILE --version VERSION --url URL [--publisher-of SETUP] --output FILE\n"
+    "  quorvane-release manifest --installer FILE [--version VERSION] --url URL\n"
+    "                            (--publisher-of SETUP [--publisher-of SETUP ...] | --unsigned-setup) --output FILE\n"
     "  quorvane-release segments --database FILE --version VERSION --url URL --rows N\n"
     "                            [--format NAME] [--schema-version N] --output FILE\n"
     "  quorvane-release check [--manifest URL | --manifest-file FILE] [--segment-manifest URL |\n"
@@ -39,32 +42,49 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-using Options = std::map<std::string, std::string>;
+// Every value of each option, in the order given; a flag has one empty value.
+using Options = std::map<std::string, std::vector<std::string>>;
 
 bool AsksForHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
 
-Options ReadOptions(int argc, char** argv, std::initializer_list<const char*> allowed) {
+bool Listed(std::initializer_list<const char*> names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+Options ReadOptions(int argc, char** argv, std::initializer_list<const char*> allowed,
+                    std::initializer_list<const char*> flags = {}) {
     Options options;
-    for (int index = 2; index < argc; index += 2) {
-        const std::string name = argv[index];
-        bool known = false;
-        for (const char* option : allowed) known = known || name == std::string("--") + option;
-        if (!known) throw UsageError("unknown option " + name);
-        if (index + 1 == argc) throw UsageError(name + " needs a value");
-        options[name.substr(2)] = argv[index + 1];
+    for (int index = 2; index < argc; ++index) {
+        const std::string argument = argv[index];
+        const std::string name = argument.rfind("--", 0) == 0 ? argument.substr(2) : std::string();
+        if (Listed(flags, name)) {
+            options[name].emplace_back();
+            continue;
+        }
+        if (!Listed(allowed, name)) throw UsageError("unknown option " + argument);
+        if (index + 1 == argc) throw UsageError(argument + " needs a value");
+        options[name].emplace_back(argv[++index]);
     }
     return options;
 }
 
-std::string Required(const Options& options, const std::string& name) {
-    const auto found = options.find(name);
-    if (found == options.end()) throw UsageError("--" + name + " is missing");
-    return found->second;
-}
+bool Given(const Options& options, const std::string& name) { return options.count(name) != 0; }
 
 std::string Optional(const Options& options, const std::string& name, const std::string& fallback) {
     const auto found = options.find(name);
-    return found == options.end() ? fallback : found->second;
+    if (found == options.end()) return fallback;
+    if (found->second.size() > 1) throw UsageError("--" + name + " may be given once");
+    return found->second.front();
+}
+
+std::string Required(const Options& options, const std::string& name) {
+    if (!Given(options, name)) throw UsageError("--" + name + " is missing");
+    return Optional(options, name, "");
+}
+
+std::vector<std::string> Repeated(const Options& options, const std::string& name) {
+    const auto found = options.find(name);
+    return found == options.end() ? std::vector<std::string>() : found->second;
 }
 
 std::uint64_t Number(const std::string& name, const std::string& text, std::uint64_t minimum, std::uint64_t maximum) {
@@ -88,7 +108,7 @@ void RefuseEmpty(const std::string& what, const std::string& path) {
 // A slip of the hand must not write a manifest over the installer or the
 // database it describes: compared as files, so that another name for the same
 // file (a link, "./", another path) is caught too.
-void RefuseOutputOverInput(const std::string& output, std::initializer_list<std::string> inputs) {
+void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs) {
         std::error_code error;
         if (!input.empty() && std::filesystem::equivalent(output, input, error)) {
@@ -96,6 +116,15 @@ void RefuseOutputOverInput(const std::string& output, std::initializer_list<std:
                                      "\": nothing was written");
         }
     }
+}
+
+// The manifest replaces the file that --output names; through a symbolic
+// link that is the file the link leads to, and the link stays.
+std::string OutputFile(const Options& options) {
+    const std::string named = Required(options, "output");
+    const std::string output = FollowOutputLink(named);
+    if (output != named) std::cout << '"' << named << "\" is a symbolic link: writing \"" << output << "\"\n";
+    return output;
 }
 
 void WriteManifest(const std::string& output, const std::string& text,
@@ -109,16 +138,24 @@ void WriteManifest(const std::string& output, const std::string& text,
 int WriteInstallerManifest(const Options& options) {
     const std::string url = Required(options, "url");
     const std::string installer = Required(options, "installer");
-    const std::string output = Required(options, "output");
-    const std::string setup = Optional(options, "publisher-of", "");
+    const std::string output = OutputFile(options);
+    const std::vector<std::string> setups = Repeated(options, "publisher-of");
+    const bool unsigned_setup = Given(options, "unsigned-setup");
+    if (setups.empty() == !unsigned_setup) {
+        throw UsageError(unsigned_setup ? "--unsigned-setup and --publisher-of exclude each other"
+                                        : "name every setup still offered with --publisher-of SETUP, or give "
+                                          "--unsigned-setup for a development setup, which checks no signature");
+    }
+    std::vector<std::string> inputs = setups;
+    inputs.push_back(installer);
+    RefuseOutputOverInput(output, inputs);
     InstallerManifest manifest;
     manifest.version = Utf8ToWide(Required(options, "version"));
     manifest.url = Utf8ToWide(url);
-    RefuseOutputOverInput(output, {installer, setup});
     RefuseUnusableVersion(manifest.version);
     ParseReleaseAddress(url);
     RefuseEmpty("installer", installer);
-    if (!setup.empty()) RefuseOtherPublisher(installer, setup);
+    for (const std::string& setup : setups) RefuseOtherPublisher(installer, setup);
     const FileDigest digest = DigestOfFile(installer);
     manifest.sha256 = digest.sha256;
     manifest.size = digest.size;
@@ -133,7 +170,7 @@ int WriteInstallerManifest(const Options& options) {
 int WriteSegmentManifest(const Options& options) {
     const std::string url = Required(options, "url");
     const std::string database = Required(options, "database");
-    const std::string output = Required(options, "output");
+    const std::string output = OutputFile(options);
     SegmentManifest manifest;
     manifest.version = Utf8ToWide(Required(options, "version"));
     manifest.url = Utf8ToWide(url);
@@ -171,8 +208,7 @@ int CheckPublishedRelease(const Options& options) {
 }
 
 int Run(int argc, char** argv) {
-    // Help may stand wherever an option name may.
-    for (int index = 1; index < argc; index += index == 1 ? 1 : 2) {
+    for (int index = 1; index < argc; ++index) {
         if (AsksForHelp(argv[index])) {
             std::cout << kUsage;
             return 0;
@@ -181,7 +217,7 @@ int Run(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "manifest") {
         return WriteInstallerManifest(
-            ReadOptions(argc, argv, {"installer", "version", "url", "publisher-of", "output"}));
+            ReadOptions(argc, argv, {"installer", "version", "url", "publisher-of", "output"}, {"unsigned-setup"}));
     }
     if (command == "segments") {
         return WriteSegmentManifest(

@@ -32,6 +32,12 @@ using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
 // Clients follow at most this many redirects (WinHTTP's own limit).
 constexpr int kMaxRedirects = 10;
 
+// The redirects WinHTTP follows; any other 3xx is the answer itself, with a
+// Location or without.
+bool IsFollowedRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 // What one transfer saw. The body goes to the digest and, for a manifest, into
 // text; nothing else keeps it.
 struct Transfer {
@@ -137,7 +143,7 @@ void Request(const CheckOptions& options, const std::string& address, const Pars
     const CURLcode result = curl_easy_perform(handle);
     transfer.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &transfer.status);
-    if (result == CURLE_OK && transfer.status >= 300 && transfer.status <= 399) {
+    if (result == CURLE_OK && IsFollowedRedirect(transfer.status)) {
         location = RedirectTarget(handle, address);
     }
     if (transfer.over_limit) {

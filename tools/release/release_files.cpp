@@ -1,5 +1,6 @@
 #include "tools/release/release_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -182,8 +184,6 @@ void WriteFileAtomically(const std::string& path, const std::string& text,
     written = fsync(descriptor) == 0 && written;
     written = close(descriptor) == 0 && written;
     if (!written) Refuse("cannot write " + Quoted(temporary) + ": " + std::strerror(errno));
-    // The test of a damaged write: the file changes after writing, as a failing disk may change it.
-    if (std::getenv("QV_RELEASE_TEST_DAMAGE_WRITE") != nullptr) std::ofstream(temporary, std::ios::app) << ' ';
     std::ifstream file(temporary, std::ios::binary);
     const std::string on_disk(std::istreambuf_iterator<char>(file), {});
     if (file.bad()) Refuse("cannot read " + Quoted(temporary) + " back");
@@ -193,6 +193,25 @@ void WriteFileAtomically(const std::string& path, const std::string& text,
         Refuse("cannot rename " + Quoted(temporary) + " to " + Quoted(path));
     }
     removal.armed = false;
+    // The rename lives in the folder: until the folder reaches the disk, a
+    // crash may bring back the old manifest, or none.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const int directory = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const bool flushed = directory >= 0 && fsync(directory) == 0;
+    const int flush_error = errno;
+    if (directory >= 0) close(directory);
+    if (!flushed) {
+        Refuse(Quoted(path) + " is written, but its folder cannot be flushed to the disk: " +
+               std::strerror(flush_error));
+    }
+}
+
+std::string FollowOutputLink(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error)) return path;
+    const std::filesystem::path real = std::filesystem::canonical(path, error);
+    if (error) Refuse(Quoted(path) + " is a symbolic link to a file that does not exist: nothing was written");
+    return real.string();
 }
 
 FileDigest DigestOfFile(const std::string& path) {

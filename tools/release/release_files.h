@@ -37,10 +37,15 @@ void ReadBackSegmentManifest(const std::string& text, const SegmentManifest& exp
 
 // Writes text to a new temporary file in path's folder, flushes it to the
 // disk, hands what the file then holds to check, and only then renames it over
-// path. Any failure, also one that check raises, leaves path as it was and no
-// temporary file behind.
+// path and flushes the folder. Any failure before the rename, also one that
+// check raises, leaves path as it was and no temporary file behind.
 void WriteFileAtomically(const std::string& path, const std::string& text,
                          const std::function<void(const std::string&)>& check);
+
+// The file an output names: the path itself, or the file a symbolic link
+// leads to, so that writing replaces that file and keeps the link. Raises for
+// a link that leads nowhere.
+std::string FollowOutputLink(const std::string& path);
 
 // The lower-case SHA-256 of a file and its size, read in pieces.
 struct FileDigest {

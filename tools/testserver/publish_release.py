@@ -89,10 +89,13 @@ def write_segment_database(path, size, seed):
 
 
 def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_code=0, run_ms=0,
-            installer_padding=0, rate=0, segment_size=1 << 20, broken=False, sign=None, installer_version=None):
+            installer_padding=0, rate=0, segment_size=1 << 20, broken=False, sign=None, publisher_of=(),
+            installer_version=None):
     """sign, when given, is called with the installer's path before anything is served: it may sign the file
-    (or change it) in place. The installer's version block names installer_version, by default the version
-    that the manifest names."""
+    (or change it) in place. publisher_of names the signed setups whose judgement the release tool applies to
+    the installer before it writes the manifest; without them the manifest is written for an unsigned setup,
+    also for an installer that a signed setup must refuse. The installer's version block names
+    installer_version, by default the version that the manifest names."""
     control = Control(endpoints(build_dir)["control_port"])
     release = os.path.join(build_dir, "release")
     os.makedirs(release, exist_ok=True)
@@ -131,8 +134,9 @@ def publish(build_dir, version="2026.12.0", segment_version="20261201", exit_cod
                      f"/releases/QuorvaneSetup-{version}.exe")
     database_url = f"https://files.quorvane.com/x/blob=release-segments/segments/{segment_version}.qvrdb"
     installer_manifest = os.path.join(release, "quorvane-manifest.json")
+    setups = [argument for setup in publisher_of for argument in ("--publisher-of", setup)] or ["--unsigned-setup"]
     release_tool(build_dir, "manifest", "--installer", installer_path, "--version", version,
-                 "--url", installer_url, "--output", installer_manifest)
+                 "--url", installer_url, *setups, "--output", installer_manifest)
     segment_manifest = os.path.join(release, "segment-manifest.json")
     release_tool(build_dir, "segments", "--database", database_path, "--version", segment_version,
                  "--url", database_url, "--rows", "4200", "--output", segment_manifest)
