@@ -25,21 +25,35 @@ constexpr WORD kApplicationIconId = 1;
 // application manifest redirects them to the side-by-side version 6, which a
 // load by path would bypass, and that redirection is consulted before any
 // folder is searched.
+// Where the loader knows LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 8, or Windows 7
+// with KB2533623, which added AddDllDirectory with it), the DLL's own
+// dependents are searched in System32 too; elsewhere the altered search order
+// starts in the DLL's own folder, System32.
+DWORD FullPathLoadFlags() {
+    using AddDllDirectoryFunction = void*(WINAPI*)(const wchar_t*);
+    return FindSystemFunction<AddDllDirectoryFunction>(L"kernel32.dll", "AddDllDirectory") != nullptr
+               ? LOAD_LIBRARY_SEARCH_SYSTEM32
+               : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
 FARPROC WINAPI LoadDelayedDllFromSystem32(unsigned notification, PDelayLoadInfo load) noexcept {
     if (notification != dliNotePreLoadLibrary || load == nullptr || load->szDll == nullptr) return nullptr;
     if (_stricmp(load->szDll, "comctl32.dll") == 0) return nullptr;
     wchar_t path[MAX_PATH] = {};
     const UINT folder = GetSystemDirectoryW(path, MAX_PATH);
     const std::size_t name = std::strlen(load->szDll);
-    if (folder == 0 || folder + 1 + name >= MAX_PATH) return nullptr;
-    path[folder] = L'\\';
-    // System DLL names are ASCII.
-    for (std::size_t index = 0; index <= name; ++index) {
-        path[folder + 1 + index] = static_cast<unsigned char>(load->szDll[index]);
+    HMODULE module = nullptr;
+    if (folder != 0 && folder + 1 + name < MAX_PATH) {
+        path[folder] = L'\\';
+        // System DLL names are ASCII.
+        for (std::size_t index = 0; index <= name; ++index) {
+            path[folder + 1 + index] = static_cast<unsigned char>(load->szDll[index]);
+        }
+        module = LoadLibraryExW(path, nullptr, FullPathLoadFlags());
     }
-    const HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
-        // Never fall back to a search by name: fail as a missing DLL fails.
+        // Never fall back to a search by name, also when the path does not
+        // fit: fail as a missing DLL fails.
         ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(load);
         RaiseException(VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND), 0, 1, &argument);
     }

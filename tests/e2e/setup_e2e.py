@@ -7,7 +7,7 @@ to its window and end, or say so when no window of the first one shows, and
 a signed setup that runs only installers of its own publisher. Screenshots
 stay in <build>/tests/e2e/screenshots/.
 
-    setup_e2e.py SETUP_EXE WINDOW_PROBE_EXE SCREEN_READER_EXE
+    setup_e2e.py SETUP_EXE WINDOW_PROBE_EXE SCREEN_READER_EXE OWN_FILE_ELSEWHERE_EXE
 """
 import glob
 import os
@@ -369,6 +369,7 @@ SIGNATURE_INVALID = "安装包数字签名无效"
 PUBLISHER_MISMATCH = "安装包发布者与安装程序不一致"
 VERSION_MISMATCH = "安装包版本与安装信息不一致"
 BELOW_FLOOR = "安装包版本低于本安装程序支持的最低版本"
+OWN_SIGNATURE_UNREADABLE = "无法读取安装程序自身的数字签名"
 
 
 def openssl(*arguments):
@@ -522,8 +523,29 @@ def signed_setup_reuse(setup_exe, probe_exe, reader_exe):
     print("ok: a signed setup refuses and deletes an unsigned earlier download without downloading it again")
 
 
+def signed_setup_own_file_unreadable(probe_exe, reader_exe, elsewhere_exe):
+    """A signed setup that cannot open its own file (a build that looks for it elsewhere) refuses before it asks
+    for the manifest: were it to count as unsigned, it would run any installer."""
+    clean_machine()
+    publish_release.publish(BUILD)
+    signed_exe = os.path.join(SIGNING, "QuorvaneSetupOwnFileElsewhere.exe")
+    shutil.copyfile(elsewhere_exe, signed_exe)
+    signer("setup")(signed_exe)
+    manifests = request_counts()[0]
+    setup = Setup(signed_exe, probe_exe, "signed-own-file-unreadable")
+    # The pointer may still rest on 关闭 from the scenario before: the bar alone tells the failed screen.
+    setup.wait_for("refused", [(BAR, RED)])
+    texts = window_texts(reader_exe)
+    expect(OWN_SIGNATURE_UNREADABLE in texts, f"own-file: the window does not say {OWN_SIGNATURE_UNREADABLE}: {texts}")
+    expect(request_counts()[0] == manifests, "own-file: the setup asked for the installer manifest")
+    expect(not standin_ran(), "own-file: an installer ran")
+    setup.click(setup.close)
+    setup.wait_exit(20)
+    print("ok: a signed setup that cannot read its own file says so before it asks for the manifest, and runs nothing")
+
+
 def main():
-    setup_exe, probe_exe, reader_exe = sys.argv[1:4]
+    setup_exe, probe_exe, reader_exe, elsewhere_exe = sys.argv[1:5]
     os.makedirs(SHOTS, exist_ok=True)
     failures = 0
     warm_up(setup_exe, probe_exe)
@@ -538,6 +560,8 @@ def main():
         "cancel_during_download": cancel_during_download,
         "signed_setup": lambda *exes: signed_setup(*exes, reader_exe),
         "signed_setup_reuse": lambda *exes: signed_setup_reuse(*exes, reader_exe),
+        "signed_setup_own_file_unreadable":
+            lambda _, probe: signed_setup_own_file_unreadable(probe, reader_exe, elsewhere_exe),
     }
     # QV_E2E_ONLY=signed_setup,signed_setup_reuse runs only those, for work on them.
     only = os.environ.get("QV_E2E_ONLY")

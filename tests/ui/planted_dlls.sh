@@ -4,11 +4,12 @@
 # native copy of each: the program must show its window, load WinHTTP for its
 # run, and load none of the planted copies. The second build is the program as
 # on a Windows without SetDefaultDllDirectories, where only its delay-load
-# hook keeps the planted copies out.
-#   planted_dlls.sh PROBE_EXE PLANTED_DLL SETUP_EXE...
+# hook keeps the planted copies out; it runs signed, so that it reads its own
+# signature through crypt32, and a screen reader attaches, so that it loads oleacc.
+#   planted_dlls.sh PROBE_EXE PLANTED_DLL READER_EXE SETUP_EXE...
 set -euo pipefail
-probe_exe=$1 planted_dll=$2
-shift 2
+probe_exe=$1 planted_dll=$2 reader_exe=$3
+shift 3
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_dir=${QV_BUILD_DIR:?QV_BUILD_DIR must name the build folder}
 [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run through tools/test.sh, which starts Xvfb"; exit 1; }
@@ -31,6 +32,7 @@ check_markers() {  # folder
 }
 
 planted=("${own[@]}" version)
+signed=0
 for setup_exe in "$@"; do
     name=$(basename "$setup_exe" .exe)
     overrides=$(IFS=,; echo "${planted[*]}")
@@ -38,6 +40,13 @@ for setup_exe in "$@"; do
     rm -rf "$folder"
     mkdir -p "$folder"
     cp "$setup_exe" "$folder/QuorvaneSetup.exe"
+    if [ "$signed" = 1 ]; then
+        openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -keyout "$folder/signer.key" \
+            -out "$folder/signer.pem" -subj "/O=Quorvane Software/CN=Quorvane Software" 2>/dev/null
+        osslsigncode sign -certs "$folder/signer.pem" -key "$folder/signer.key" -h sha256 \
+            -in "$folder/QuorvaneSetup.exe" -out "$folder/signed.exe" >/dev/null
+        mv "$folder/signed.exe" "$folder/QuorvaneSetup.exe"
+    fi
     for dll in "${planted[@]}"; do cp "$planted_dll" "$folder/$dll.dll"; done
     log=$folder/loads.log
 
@@ -54,6 +63,13 @@ for setup_exe in "$@"; do
         [ $tries -le 200 ] || fail "$name: the run never loaded WinHTTP from System32 (see $log)"
         sleep 0.1
     done
+    if [ "$signed" = 1 ]; then
+        "$repo_dir/tools/wine-run" "$reader_exe" <<<"tree" >/dev/null 2>&1 || fail "$name: the screen reader failed"
+        for dll in crypt32 oleacc; do
+            grep -qiF "Loaded L\"C:\\\\windows\\\\system32\\\\$dll.dll\"" "$log" ||
+                fail "$name: $dll.dll was not loaded from System32 (see $log)"
+        done
+    fi
     kill "$setup_pid" 2>/dev/null || true
     wait "$setup_pid" 2>/dev/null || true
     # The window has gone before the next build looks for its own.
@@ -62,5 +78,7 @@ for setup_exe in "$@"; do
     check_markers "$folder"
     if grep -i "Loaded L\"Z:.*planted.*\.dll\"" "$log"; then fail "$name: a DLL from the program's folder was loaded"; fi
     echo "ok: $name: WinHTTP came from System32; none of ${planted[*]} was taken from the program's folder"
-    planted=("${own[@]}")
+    # The build without the call: the program's own DLLs, and those its signature and a reader bring in.
+    planted=("${own[@]}" crypt32 wintrust oleacc)
+    signed=1
 done
