@@ -11,6 +11,7 @@ end-to-end test (tests/e2e), whose release publish_release.py writes with it.
 import hashlib
 import json
 import os
+import struct
 import subprocess
 import sys
 import urllib.parse
@@ -140,15 +141,40 @@ def signed_copy(source, name, signer):
     return path
 
 
+def stamped_installer(version):
+    """The stand-in installer whose version block names version, unsigned."""
+    with open(os.path.join(BUILD, "tools", "standins", "QuorvaneStandinInstaller.exe"), "rb") as stream:
+        installer = stream.read()
+    return write(f"installer-{version}.exe", publish_release.make_installer.stamp_version(installer, version))
+
+
+def padded_copy(source, name, count=4096):
+    """A copy with count bytes appended inside its certificate table, the
+    entry's length and the directory's size raised to match: the signature
+    still covers the image, since its digest skips the table."""
+    with open(source, "rb") as stream:
+        data = bytearray(stream.read())
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    directories = header + 24 + (112 if struct.unpack_from("<H", data, header + 24)[0] == 0x20B else 96)
+    offset, size = struct.unpack_from("<II", data, directories + 4 * 8)
+    struct.pack_into("<I", data, directories + 4 * 8 + 4, size + count)
+    struct.pack_into("<I", data, offset, struct.unpack_from("<I", data, offset)[0] + count)
+    return write(name, bytes(data) + os.urandom(count))
+
+
 def check_publisher():
-    """--publisher-of accepts only an installer whose signer subject is the
-    signed setup's, compared as encoded names, in a signature that covers it:
-    a renewed certificate passes; another subject, the same text encoded
-    otherwise, no signature and a byte changed after signing fail."""
-    subject = "/CN=Quorvane Test Publisher/O=Quorvane"
-    publisher = make_signer("publisher", subject)
-    installer = os.path.join(BUILD, "tools", "standins", "QuorvaneStandinInstaller.exe")
-    setup = signed_copy(os.path.join(BUILD, "ui", "QuorvaneSetup.exe"), "setup-signed.exe", publisher)
+    """--publisher-of runs the judgement of every signed setup named: the
+    installer signed by the same identity (C, O, CN, whatever the encoding and
+    the other attributes), in a certificate table of one signature that covers
+    it, its ProductVersion the version and its fixed version at least each
+    setup's floor. Returns the setups and an installer padded inside its table."""
+    publisher = make_signer("publisher", "/CN=Quorvane Test Publisher/O=Quorvane")
+    # The renewal: a new key, ST and L added, the same texts as PrintableString.
+    renewal = make_signer("renewal", "/ST=Shanghai/L=Shanghai/O=Quorvane/CN=Quorvane Test Publisher", "default")
+    built_setup = os.path.join(BUILD, "ui", "QuorvaneSetup.exe")
+    setups = [signed_copy(built_setup, "setup-signed.exe", publisher),
+              signed_copy(built_setup, "setup-renewed.exe", renewal)]
+    installer = stamped_installer("2026.12.1")
     # One byte changed in the signed bytes, and one in the signer's signature
     # value, which ends the signature at the end of the file.
     for name, offset in (("changed.exe", os.path.getsize(installer) // 2), ("forged.exe", -20)):
@@ -157,35 +183,64 @@ def check_publisher():
             byte = stream.read(1)[0]
             stream.seek(-1, os.SEEK_CUR)
             stream.write(bytes([byte ^ 1]))
+    padded = padded_copy(signed_copy(installer, "signed.exe", publisher), "padded.exe")
+    setup = setups[0]
+    refusal = 'the setup "%s" would refuse it with ' % setup
     cases = [
-        ("the same certificate", signed_copy(installer, "same.exe", publisher), ""),
-        ("a renewed certificate of the same subject",
-         signed_copy(installer, "renewed.exe", make_signer("renewed", subject)), ""),
-        ("another subject", signed_copy(installer, "other.exe", make_signer("other", "/CN=Another Publisher")),
-         'is signed by CN=Another Publisher, the setup "%s" is signed by O=Quorvane,CN=Quorvane Test Publisher: '
-         'every signed setup would refuse it with "安装包发布者与安装程序不一致"' % setup),
-        ("the same subject text encoded otherwise",
-         signed_copy(installer, "printable.exe", make_signer("printable", subject, "default")),
-         "(the same text, encoded otherwise)"),
-        ("no signature", installer, 'is unsigned, the setup "%s" is signed by' % setup),
-        ("one byte changed after signing", os.path.join(FOLDER, "changed.exe"),
-         'has changed since it was signed: every signed setup would refuse it with "安装包数字签名无效"'),
-        ("a changed signature value", os.path.join(FOLDER, "forged.exe"), "carries a signature that does not verify"),
+        ("the setups' own certificate", signed_copy(installer, "same.exe", publisher), "2026.12.1", ""),
+        ("the renewed certificate", signed_copy(installer, "renewed.exe", renewal), "2026.12.1", ""),
+        ("another organisation of the same CN",
+         signed_copy(installer, "other.exe", make_signer("other", "/CN=Quorvane Test Publisher/O=Another")),
+         "2026.12.1", 'is signed by O=Another, CN=Quorvane Test Publisher, the setup by O=Quorvane, '
+         'CN=Quorvane Test Publisher: ' + refusal + '"安装包发布者与安装程序不一致"'),
+        ("no signature", installer, "2026.12.1", 'is unsigned: ' + refusal + '"安装包数字签名无效"'),
+        ("one byte changed after signing", os.path.join(FOLDER, "changed.exe"), "2026.12.1",
+         'has changed since it was signed: ' + refusal + '"安装包数字签名无效"'),
+        ("a changed signature value", os.path.join(FOLDER, "forged.exe"), "2026.12.1",
+         "carries a signature that does not verify"),
+        ("bytes appended inside its certificate table", padded, "2026.12.1",
+         "has a certificate table that holds more than its one Authenticode signature: " + refusal +
+         '"安装包数字签名无效"'),
+        ("a ProductVersion other than --version", os.path.join(FOLDER, "same.exe"), "2026.12.2",
+         'has the ProductVersion "2026.12.1", not the version "2026.12.2": ' + refusal + '"安装包版本与安装信息不一致"'),
+        ("a version below the setup's floor",
+         signed_copy(stamped_installer("2025.1.0"), "old.exe", publisher), "2025.1.0",
+         "is version 2025.1.0.0, below 2026.12.0.0, the lowest that the setup runs: " + refusal +
+         '"安装包版本低于本安装程序支持的最低版本"'),
     ]
     output = os.path.join(FOLDER, "publisher.json")
-    for description, path, refusal in cases:
+    for description, path, version, refusal in cases:
         if os.path.exists(output):
             os.remove(output)
-        result = run("manifest", "--installer", path, "--publisher-of", setup, "--version", "1",
-                     "--url", "https://files.quorvane.com/r/a.exe", "--output", output)
+        result = run("manifest", "--installer", path, "--publisher-of", setups[0], "--publisher-of", setups[1],
+                     "--version", version, "--url", "https://files.quorvane.com/r/a.exe", "--output", output)
         if refusal:
             expect(result.returncode == 1 and refusal in result.stderr and not os.path.exists(output),
                    f"--publisher-of refuses an installer with {description}", result.stderr)
         else:
-            expect(result.returncode == 0 and "publisher O=Quorvane,CN=Quorvane Test Publisher" in result.stdout,
-                   f"--publisher-of accepts an installer with {description}", result.stdout + result.stderr)
-    if os.path.exists(output):
-        os.remove(output)
+            expect(result.returncode == 0 and "publisher O=Quorvane, CN=Quorvane Test Publisher" in result.stdout
+                   and f"setup {setups[1]}: signed by O=Quorvane, CN=Quorvane Test Publisher, runs installers "
+                   "from version 2026.12.0.0" in result.stdout,
+                   f"--publisher-of of both setups accepts an installer signed with {description}",
+                   result.stdout + result.stderr)
+    result = run("manifest", "--installer", os.path.join(FOLDER, "same.exe"), "--publisher-of", setup,
+                 "--url", "https://files.quorvane.com/r/a.exe", "--output", output)
+    with open(output, encoding="utf-8") as stream:
+        taken = json.load(stream)["version"]
+    expect(result.returncode == 0 and taken == "2026.12.1" and "version 2026.12.1 (the installer's ProductVersion)"
+           in result.stdout, "without --version the installer's ProductVersion is the manifest's version",
+           result.stdout + result.stderr)
+    stranger = signed_copy(built_setup, "setup-stranger.exe", make_signer("stranger", "/CN=Another Publisher"))
+    result = run("manifest", "--installer", os.path.join(FOLDER, "same.exe"), "--publisher-of", setup,
+                 "--publisher-of", stranger, "--version", "2026.12.1", "--url", "https://files.quorvane.com/r/a.exe",
+                 "--output", output)
+    expect(result.returncode == 1 and f'the setup "{stranger}" would refuse it with "安装包发布者与安装程序不一致"'
+           in result.stderr, "a second setup of another publisher is judged too", result.stderr)
+    result = run("manifest", "--installer", os.path.join(FOLDER, "same.exe"), "--publisher-of", installer,
+                 "--version", "2026.12.1", "--url", "https://files.quorvane.com/r/a.exe", "--output", output)
+    expect(result.returncode == 1 and f'"{installer}" is unsigned: name the signed setups' in result.stderr,
+           "an unsigned setup named with --publisher-of is refused", result.stderr)
+    os.remove(output)
     result = run("manifest", "--installer", installer, "--version", "1", "--url", "https://files.quorvane.com/r/a.exe",
                  "--output", output, name_setup=False)
     expect(result.returncode == 2 and "name every setup still offered with --publisher-of SETUP, or give "
@@ -195,6 +250,7 @@ def check_publisher():
                  "--output", output)
     expect(result.returncode == 0 and result.stdout.rstrip().endswith("publisher unsigned"),
            "with --unsigned-setup the installer's signer is shown", result.stdout + result.stderr)
+    return setups, padded
 
 
 def run_check(*arguments):
@@ -351,6 +407,29 @@ def check_transfers(control, installer_path, database_path):
            "a mirror whose certificate comes from an unknown CA fails")
 
 
+def check_served_signature(control, setups, padded, database_path):
+    """check --publisher-of judges the installer that the first mirror serves
+    as each setup judges it: the padded one fails there, a good one passes."""
+    control.put("/hosts/tool-signed", json.dumps({"*": "blob=tool-signed"}).encode())
+    segment_manifest = os.path.join(FOLDER, "signed-s.json")
+    run("segments", "--database", database_path, "--version", "1", "--rows", "1",
+        "--url", "https://files.quorvane.com/x/blob=tool-segments/s", "--output", segment_manifest)
+    for description, installer, summary in (
+            ("bytes appended inside its certificate table", padded, "1 of 6 addresses would fail a client"),
+            ("a good signature", os.path.join(FOLDER, "same.exe"), "all 6 addresses serve the release")):
+        control.serve_file("tool-signed", installer)
+        manifest = os.path.join(FOLDER, "signed-m.json")
+        run("manifest", "--installer", installer, "--version", "2026.12.1",
+            "--url", "https://files.quorvane.com/x/hosts=tool-signed/i.exe", "--output", manifest)
+        result, lines = run_check("--manifest-file", manifest, "--segment-manifest-file", segment_manifest,
+                                  "--publisher-of", setups[0], "--publisher-of", setups[1])
+        first = line(lines, "installer ", "files.quorvane.com")
+        judged = ("FAIL" in first and "(the installer served here has a certificate table that holds more than its "
+                  "one Authenticode signature" in first) if installer == padded else " ok " in first
+        expect(lines[-1:] == [summary] and judged,
+               f"check --publisher-of judges the first mirror's installer with {description}", first)
+
+
 def check_writes(installer_path, database_path):
     """Nothing but a whole, verified manifest ever replaces the old one, and
     never over its own input; the small refusals a maker meets first."""
@@ -419,11 +498,12 @@ def main():
     os.makedirs(FOLDER, exist_ok=True)
     installer_path, database_path = check_written_manifests()
     check_refusals(installer_path, database_path)
-    check_publisher()
+    setups, padded = check_publisher()
     check_writes(installer_path, database_path)
     control = publish_release.Control(ENDPOINTS["control_port"])
     check_mirrors(control, installer_path, database_path)
     check_transfers(control, installer_path, database_path)
+    check_served_signature(control, setups, padded, database_path)
     if failures:
         print(f"{len(failures)} release tool checks failed")
         return 1

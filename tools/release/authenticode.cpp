@@ -7,13 +7,16 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "files/image_version_format.h"
 #include "files/signature_format.h"
 
 namespace quorvane::release {
@@ -41,8 +44,8 @@ struct SignedImage {
     std::uint64_t table = 0;
 };
 
-// The table is found by the installer's own reader, so that the tool accepts
-// exactly the signatures the installer finds.
+// The table is found and judged by the installer's own rules, so that the tool
+// accepts exactly the signatures the installer accepts.
 SignedImage ReadSignedImage(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) Refuse(path, "cannot be opened");
@@ -59,8 +62,7 @@ SignedImage ReadSignedImage(const std::string& path) {
     const auto entries = ReadAt(file, path, table.offset, table.size);
     const auto signed_data = StrictSignedData(table, entries.data(), entries.size(), length_of_file);
     if (!signed_data) {
-        Refuse(path, "has a certificate table that holds more than its one Authenticode signature, which every "
-                     "signed setup refuses");
+        Refuse(path, "has a certificate table that holds more than its one Authenticode signature");
     }
     const auto first = entries.begin() + static_cast<std::ptrdiff_t>(signed_data->offset);
     image.signature.assign(first, first + static_cast<std::ptrdiff_t>(signed_data->size));
@@ -150,29 +152,64 @@ struct FreeStack {
     void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
 };
 
+// The floor a setup names in its version block; none (all zeros) for a setup
+// that names none, which runs any version.
+FixedVersion FloorOf(const std::string& setup) {
+    const std::optional<ImageVersion> version = ReadVersionOf(setup);
+    if (!version) return {};
+    const auto found = version->texts.find(kMinimumInstallerVersionKey);
+    if (found == version->texts.end()) return {};
+    const std::optional<FixedVersion> floor = ParseFixedVersion(found->second);
+    if (!floor) Refuse(setup, "names the lowest installer version \"" + found->second + "\", which is no version");
+    return *floor;
+}
+
+[[noreturn]] void RefuseInstaller(const std::string& why, const std::string& setup, const char* text) {
+    throw std::runtime_error(why + ": the setup \"" + setup + "\" would refuse it with \"" + text + '"');
+}
+
 }  // namespace
 
-std::optional<Publisher> PublisherOf(const std::string& path) {
-    const SignedImage image = ReadSignedImage(path);
-    if (image.signature.empty()) return std::nullopt;
-    const Signature signature = ReadSignature(path, image.signature);
-    // Authenticode allows exactly one signer; its certificate travels in the signature.
-    const std::unique_ptr<STACK_OF(X509), FreeStack> signers(PKCS7_get0_signers(signature.get(), nullptr, 0));
-    if (!signers || sk_X509_num(signers.get()) != 1) Refuse(path, "has a signature without its signer certificate");
-    const X509_NAME* subject = X509_get_subject_name(sk_X509_value(signers.get(), 0));
+SignerReading ReadSigner(const std::string& path) {
+    SignerReading reading;
+    try {
+        const SignedImage image = ReadSignedImage(path);
+        if (image.signature.empty()) {
+            reading.publisher.state = SignatureState::Unsigned;
+            return reading;
+        }
+        const Signature signature = ReadSignature(path, image.signature);
+        // Authenticode allows exactly one signer; its certificate travels in the signature.
+        const int signer_count = sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(signature.get()));
+        if (signer_count != 1) Refuse(path, "has " + std::to_string(signer_count) + " signers instead of one");
+        const std::unique_ptr<STACK_OF(X509), FreeStack> signers(PKCS7_get0_signers(signature.get(), nullptr, 0));
+        if (!signers || sk_X509_num(signers.get()) != 1) Refuse(path, "has a signature without its signer certificate");
+        unsigned char* der = nullptr;
+        const int der_length = i2d_X509_NAME(X509_get_subject_name(sk_X509_value(signers.get(), 0)), &der);
+        if (der_length <= 0) Refuse(path, "has a signer without a subject name");
+        const std::vector<unsigned char> subject(der, der + der_length);
+        OPENSSL_free(der);
+        const std::optional<PublisherIdentity> identity = ReadPublisherIdentity(subject.data(), subject.size());
+        if (!identity) Refuse(path, "has a signer whose subject gives no readable C, O and CN, or no CN");
+        reading.publisher.state = SignatureState::Signed;
+        reading.publisher.identity = *identity;
+    } catch (const std::runtime_error& error) {
+        reading.publisher.state = SignatureState::Unreadable;
+        reading.problem = error.what();
+    }
+    return reading;
+}
 
-    Publisher publisher;
-    unsigned char* der = nullptr;
-    const int der_length = i2d_X509_NAME(subject, &der);
-    if (der_length <= 0) Refuse(path, "has a signer without a subject name");
-    publisher.subject_der.assign(reinterpret_cast<const char*>(der), static_cast<std::size_t>(der_length));
-    OPENSSL_free(der);
-    const std::unique_ptr<BIO, decltype(&BIO_free)> text(BIO_new(BIO_s_mem()), BIO_free);
-    X509_NAME_print_ex(text.get(), subject, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-    char* data = nullptr;
-    const long text_length = BIO_get_mem_data(text.get(), &data);
-    publisher.subject.assign(data, static_cast<std::size_t>(text_length));
-    return publisher;
+std::string DescribeSigner(const SignerReading& signer) {
+    switch (signer.publisher.state) {
+        case SignatureState::Signed:
+            return DescribePublisherIdentity(signer.publisher.identity);
+        case SignatureState::Unsigned:
+            return "unsigned";
+        case SignatureState::Unreadable:
+            break;
+    }
+    return "unreadable: " + signer.problem;
 }
 
 void RefuseBrokenSignature(const std::string& path) {
@@ -190,37 +227,90 @@ void RefuseBrokenSignature(const std::string& path) {
     }
 }
 
-std::string PublisherText(const std::optional<Publisher>& publisher) {
-    return publisher ? publisher->subject : "unsigned";
+std::optional<ImageVersion> ReadVersionOf(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) return std::nullopt;
+    file.seekg(0, std::ios::end);
+    const auto size = static_cast<std::uint64_t>(file.tellg());
+    const ImageReader read = [&](std::uint64_t offset, unsigned char* bytes, std::size_t count) {
+        if (offset > size || size - offset < count) return false;
+        file.clear();
+        file.seekg(static_cast<std::streamoff>(offset));
+        file.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count));
+        return file.gcount() == static_cast<std::streamsize>(count);
+    };
+    return ReadImageVersion(read, size);
 }
 
-std::string DescribePublisher(const std::string& path) {
-    try {
-        return PublisherText(PublisherOf(path));
-    } catch (const std::runtime_error& error) {
-        return std::string("unknown: ") + error.what();
-    }
+std::optional<std::string> ProductVersionOf(const std::optional<ImageVersion>& image) {
+    if (!image) return std::nullopt;
+    const auto found = image->texts.find("ProductVersion");
+    if (found == image->texts.end()) return std::nullopt;
+    return found->second;
 }
 
-void RefuseOtherPublisher(const std::string& installer_path, const std::string& setup_path) {
-    const std::optional<Publisher> setup = PublisherOf(setup_path);
-    if (!setup) Refuse(setup_path, "is unsigned: name the signed setup, whose publisher the clients compare");
-    const std::optional<Publisher> installer = PublisherOf(installer_path);
-    if (installer && installer->subject_der == setup->subject_der) {
-        try {
-            RefuseBrokenSignature(installer_path);
-            return;
-        } catch (const std::runtime_error& error) {
-            throw std::runtime_error(std::string("the installer ") + error.what() +
-                                     ": every signed setup would refuse it with \"安装包数字签名无效\"");
+std::vector<std::string> RefuseWhatSetupsRefuse(const std::string& installer, const std::vector<std::string>& setups,
+                                                const std::string& version) {
+    std::vector<SignerReading> setup_signers;
+    for (const std::string& setup : setups) {
+        setup_signers.push_back(ReadSigner(setup));
+        const SignerReading& signer = setup_signers.back();
+        if (signer.publisher.state == SignatureState::Unsigned) {
+            Refuse(setup, "is unsigned: name the signed setups, whose publisher the clients compare, or give "
+                          "--unsigned-setup for a development setup");
+        }
+        if (signer.publisher.state == SignatureState::Unreadable) {
+            throw std::runtime_error("the setup " + signer.problem +
+                                     ": its clients fail with \"无法读取安装程序自身的数字签名\"");
         }
     }
-    std::string signer = installer ? "signed by " + installer->subject : std::string("unsigned");
-    if (installer && installer->subject == setup->subject) signer += " (the same text, encoded otherwise)";
-    const std::string refusal = installer ? "安装包发布者与安装程序不一致" : "安装包数字签名无效";
-    throw std::runtime_error("the installer \"" + installer_path + "\" is " + signer + ", the setup \"" + setup_path +
-                             "\" is signed by " + setup->subject + ": every signed setup would refuse it with \"" +
-                             refusal + '"');
+    constexpr const char* kSignatureInvalid = "安装包数字签名无效";
+    const SignerReading signer = ReadSigner(installer);
+    if (signer.publisher.state == SignatureState::Unsigned) {
+        RefuseInstaller("the installer \"" + installer + "\" is unsigned", setups.front(), kSignatureInvalid);
+    }
+    if (signer.publisher.state == SignatureState::Unreadable) {
+        RefuseInstaller("the installer " + signer.problem, setups.front(), kSignatureInvalid);
+    }
+    try {
+        RefuseBrokenSignature(installer);
+    } catch (const std::runtime_error& error) {
+        RefuseInstaller(std::string("the installer ") + error.what(), setups.front(), kSignatureInvalid);
+    }
+    const std::optional<ImageVersion> image = ReadVersionOf(installer);
+    std::vector<std::string> report;
+    for (std::size_t index = 0; index < setups.size(); ++index) {
+        const std::string& setup = setups[index];
+        const Publisher& publisher = setup_signers[index].publisher;
+        if (!SamePublisher(publisher, signer.publisher)) {
+            RefuseInstaller("the installer \"" + installer + "\" is signed by " +
+                                DescribePublisherIdentity(signer.publisher.identity) + ", the setup by " +
+                                DescribePublisherIdentity(publisher.identity),
+                            setup, "安装包发布者与安装程序不一致");
+        }
+        const FixedVersion floor = FloorOf(setup);
+        switch (CheckInstallerVersion(image, version, floor)) {
+            case InstallerVersionCheck::Mismatch: {
+                const std::optional<std::string> named = ProductVersionOf(image);
+                RefuseInstaller("the installer \"" + installer + "\" has " +
+                                    (!image ? std::string("no readable version block")
+                                     : named ? "the ProductVersion \"" + *named + '"'
+                                             : std::string("no ProductVersion")) +
+                                    ", not the version \"" + version + '"',
+                                setup, "安装包版本与安装信息不一致");
+            }
+            case InstallerVersionCheck::BelowFloor:
+                RefuseInstaller("the installer \"" + installer + "\" is version " +
+                                    FixedVersionText(image->product_version) + ", below " + FixedVersionText(floor) +
+                                    ", the lowest that the setup runs",
+                                setup, "安装包版本低于本安装程序支持的最低版本");
+            case InstallerVersionCheck::Accepted:
+                break;
+        }
+        report.push_back("setup " + setup + ": signed by " + DescribePublisherIdentity(publisher.identity) +
+                         ", runs installers from version " + FixedVersionText(floor));
+    }
+    return report;
 }
 
 }  // namespace quorvane::release

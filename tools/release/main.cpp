@@ -12,6 +12,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,7 +36,7 @@ constexpr const char* kUsage =
     "  quorvane-release segments --database FILE --version VERSION --url URL --rows N\n"
     "                            [--format NAME] [--schema-version N] --output FILE\n"
     "  quorvane-release check [--manifest URL | --manifest-file FILE] [--segment-manifest URL |\n"
-    "                         --segment-manifest-file FILE] [--proxy URL] [--cacert FILE]\n"
+    "                         --segment-manifest-file FILE] [--publisher-of SETUP ...] [--proxy URL] [--cacert FILE]\n"
     "  quorvane-release --help\n";
 
 struct UsageError : std::runtime_error {
@@ -135,6 +136,16 @@ void WriteManifest(const std::string& output, const std::string& text,
     });
 }
 
+// --version left out: the installer's own ProductVersion, which every signed
+// setup requires the manifest to name.
+std::string InstallerProductVersion(const std::string& installer) {
+    const std::optional<std::string> version = ProductVersionOf(ReadVersionOf(installer));
+    if (!version) {
+        throw UsageError("--version is missing, and the installer \"" + installer + "\" names no ProductVersion");
+    }
+    return *version;
+}
+
 int WriteInstallerManifest(const Options& options) {
     const std::string url = Required(options, "url");
     const std::string installer = Required(options, "installer");
@@ -149,21 +160,26 @@ int WriteInstallerManifest(const Options& options) {
     std::vector<std::string> inputs = setups;
     inputs.push_back(installer);
     RefuseOutputOverInput(output, inputs);
+    const bool version_given = Given(options, "version");
+    const std::string version = version_given ? Required(options, "version") : InstallerProductVersion(installer);
     InstallerManifest manifest;
-    manifest.version = Utf8ToWide(Required(options, "version"));
+    manifest.version = Utf8ToWide(version);
     manifest.url = Utf8ToWide(url);
     RefuseUnusableVersion(manifest.version);
     ParseReleaseAddress(url);
     RefuseEmpty("installer", installer);
-    for (const std::string& setup : setups) RefuseOtherPublisher(installer, setup);
+    const std::vector<std::string> judged = setups.empty() ? std::vector<std::string>()
+                                                           : RefuseWhatSetupsRefuse(installer, setups, version);
     const FileDigest digest = DigestOfFile(installer);
     manifest.sha256 = digest.sha256;
     manifest.size = digest.size;
     const std::string text = ComposeInstallerManifest(manifest);
     ReadBackInstallerManifest(text, manifest);
     WriteManifest(output, text, [&](const std::string& written) { ReadBackInstallerManifest(written, manifest); });
-    std::cout << output << ": version " << WideToUtf8(manifest.version) << ", size " << manifest.size << ", sha256 "
-              << manifest.sha256 << ", publisher " << DescribePublisher(installer) << '\n';
+    for (const std::string& line : judged) std::cout << line << '\n';
+    std::cout << output << ": version " << version << (version_given ? "" : " (the installer's ProductVersion)")
+              << ", size " << manifest.size << ", sha256 " << manifest.sha256 << ", publisher "
+              << DescribeSigner(ReadSigner(installer)) << '\n';
     return 0;
 }
 
@@ -202,6 +218,7 @@ int CheckPublishedRelease(const Options& options) {
     if (options.count("segment-manifest") != 0 && !check.segment_manifest_file.empty()) {
         throw UsageError("--segment-manifest and --segment-manifest-file exclude each other");
     }
+    check.setups = Repeated(options, "publisher-of");
     check.proxy = Optional(options, "proxy", "");
     check.ca_file = Optional(options, "cacert", "");
     return CheckRelease(check, std::cout) ? 0 : 1;
@@ -225,7 +242,9 @@ int Run(int argc, char** argv) {
     }
     if (command == "check") {
         return CheckPublishedRelease(ReadOptions(
-            argc, argv, {"manifest", "segment-manifest", "manifest-file", "segment-manifest-file", "proxy", "cacert"}));
+            argc, argv,
+            {"manifest", "segment-manifest", "manifest-file", "segment-manifest-file", "publisher-of", "proxy",
+             "cacert"}));
     }
     throw UsageError(command.empty() ? "no command given" : "unknown command " + command);
 }

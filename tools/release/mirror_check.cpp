@@ -1,11 +1,14 @@
 #include "tools/release/mirror_check.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -19,6 +22,7 @@
 #include "net/transfer_rules.h"
 #include "net/transport_texts.h"
 #include "pipeline/stage_texts.h"
+#include "tools/release/authenticode.h"
 #include "tools/release/release_files.h"
 #include "tools/release/sha256.h"
 
@@ -53,7 +57,33 @@ struct Transfer {
     double seconds = 0;
     std::string final_address;  // after the redirects
     std::string outside;        // a redirect target off the trusted domains
+    int sink = -1;              // a file that also receives the body, or -1
 };
+
+// A file of the body for as long as it is judged; removed by its owner.
+struct TemporaryFile {
+    std::string path = (std::filesystem::temp_directory_path() / "quorvane-release-XXXXXX").string();
+    int descriptor = mkstemp(path.data());
+    TemporaryFile() {
+        if (descriptor < 0) throw std::runtime_error("cannot create a temporary file in " + path);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        close(descriptor);
+        unlink(path.c_str());
+    }
+};
+
+bool WriteAll(int descriptor, const char* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t count = write(descriptor, data, length);
+        if (count <= 0) return false;
+        data += count;
+        length -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
 
 std::size_t Receive(char* data, std::size_t size, std::size_t count, void* context) {
     auto& transfer = *static_cast<Transfer*>(context);
@@ -63,6 +93,7 @@ std::size_t Receive(char* data, std::size_t size, std::size_t count, void* conte
         transfer.over_limit = true;
         return CURL_WRITEFUNC_ERROR;
     }
+    if (transfer.sink >= 0 && !WriteAll(transfer.sink, data, length)) return CURL_WRITEFUNC_ERROR;
     transfer.digest.Update(data, length);
     transfer.bytes += length;
     if (transfer.keep_text) transfer.text.append(data, length);
@@ -169,6 +200,10 @@ void Fetch(const CheckOptions& options, const std::string& address, const wchar_
         transfer.text.clear();
         transfer.head.clear();
         transfer.bytes = 0;
+        if (transfer.sink >= 0 && (ftruncate(transfer.sink, 0) != 0 || lseek(transfer.sink, 0, SEEK_SET) != 0)) {
+            transfer.error = "cannot keep the body in a temporary file";
+            return;
+        }
         std::string location;
         Request(options, current, *url, purpose, transfer, location);
         if (!transfer.error.empty() || location.empty()) return;
@@ -264,13 +299,36 @@ struct Expected {
     std::string sha256;
     std::uint64_t size = 0;  // 0: the manifest names none
     bool needs_header = false;
+    std::string version;  // the installer's, which the setups judge; empty for the database
 };
 
+// What the setups would refuse in the bytes a mirror served, with the
+// temporary file's name taken out of the message; empty when they run it.
+std::string JudgeServedInstaller(const CheckOptions& options, const Expected& expected, const std::string& path) {
+    try {
+        RefuseWhatSetupsRefuse(path, options.setups, expected.version);
+        return {};
+    } catch (const std::runtime_error& error) {
+        std::string problem = error.what();
+        const std::string named = '"' + path + '"';
+        for (std::size_t found; (found = problem.find(named)) != std::string::npos;) {
+            problem.replace(found, named.size(), "served here");
+        }
+        return problem;
+    }
+}
+
 // One line for the file on one mirror; true when a client would accept it.
-void CheckMirror(const CheckOptions& options, const Expected& expected, const std::string& address, Tally& tally,
-                 std::ostream& report) {
+// judge: the installer on the first mirror, which every named setup judges.
+void CheckMirror(const CheckOptions& options, const Expected& expected, const std::string& address, bool judge,
+                 Tally& tally, std::ostream& report) {
     Transfer transfer;
     transfer.limit = expected.size;
+    std::optional<TemporaryFile> kept;
+    if (judge) {
+        kept.emplace();
+        transfer.sink = kept->descriptor;
+    }
     Fetch(options, address, expected.purpose, transfer);
     const std::string sha256 = transfer.digest.HexDigest();
 
@@ -281,6 +339,7 @@ void CheckMirror(const CheckOptions& options, const Expected& expected, const st
     if (problem.empty() && expected.needs_header && transfer.head != SegmentFileMagic) {
         problem = "no segment database header";
     }
+    if (problem.empty() && kept) problem = JudgeServedInstaller(options, expected, kept->path);
 
     report << expected.what << "  " << (problem.empty() ? "ok  " : "FAIL") << "  status " << transfer.status
            << "  size " << transfer.bytes;
@@ -302,13 +361,16 @@ bool CheckRelease(const CheckOptions& options, std::ostream& report) {
         kSegmentManifestPurpose, ParseSegmentManifest, ComposeSegmentManifest, tally, report);
 
     const Expected files[] = {
-        {"installer         ", kPackagePurpose, installer.url, installer.sha256, installer.size, false},
-        {"segment database  ", kSegmentDatabasePurpose, segments.url, segments.sha256, 0, true},
+        {"installer         ", kPackagePurpose, installer.url, installer.sha256, installer.size, false,
+         WideToUtf8(installer.version)},
+        {"segment database  ", kSegmentDatabasePurpose, segments.url, segments.sha256, 0, true, {}},
     };
     for (const Expected& file : files) {
         const ParsedUrl url = ParseReleaseAddress(WideToUtf8(file.url));
+        bool judge = !file.version.empty() && !options.setups.empty();
         for (const std::wstring& mirror : MirrorAddresses(url)) {
-            CheckMirror(options, file, WideToUtf8(mirror), tally, report);
+            CheckMirror(options, file, WideToUtf8(mirror), judge, tally, report);
+            judge = false;
         }
     }
     if (tally.outside != 0) {

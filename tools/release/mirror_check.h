@@ -3,10 +3,12 @@
 // client may read them from (or from the maker's disk before they are
 // published), then the installer and the segment database from each trusted
 // domain, streamed through libcurl and checked the way the installer checks
-// them: the same request targets, redirects and body limits.
+// them: the same request targets, redirects and body limits, and for the first
+// mirror's installer the judgement of every signed setup still offered.
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace quorvane::release {
 
@@ -15,6 +17,9 @@ struct CheckOptions {
     std::string segment_manifest_url;
     std::string installer_manifest_file;  // non-empty: this file instead of the published manifest
     std::string segment_manifest_file;
+    // The signed setups still offered: the first mirror's installer is judged
+    // as each of them judges it.
+    std::vector<std::string> setups;
     std::string proxy;    // empty: libcurl's own choice from the environment
     std::string ca_file;  // empty: the system's CA certificates
 };
