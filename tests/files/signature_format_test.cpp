@@ -250,6 +250,14 @@ TEST(PublisherIdentity, CountryOrganisationAndCommonNameWhateverTheirEncodingAnd
                                           {kOrganization, 0x0C, Text("Lanxiu")}, {kCommonName, 0x0C, Text("Q")}}));
     ASSERT_TRUE(two && swapped);
     EXPECT_TRUE(SamePublisherIdentity(*two, *swapped));
+    // A maker's name in Chinese, 澜岫, reads the same from UTF8String, BMPString and UniversalString.
+    const Bytes utf8{0xE6, 0xBE, 0x9C, 0xE5, 0xB2, 0xAB};
+    const auto chinese = IdentityOf(Name({{kOrganization, 0x0C, utf8}, {kCommonName, 0x0C, utf8}}));
+    const auto wide = IdentityOf(Name({{kCommonName, 0x1C, Bytes{0, 0, 0x6F, 0x9C, 0, 0, 0x5C, 0xAB}},
+                                       {kOrganization, 0x1E, Bytes{0x6F, 0x9C, 0x5C, 0xAB}}}));
+    ASSERT_TRUE(chinese && wide);
+    EXPECT_TRUE(SamePublisherIdentity(*chinese, *wide));
+    EXPECT_EQ(DescribePublisherIdentity(*wide), "O=澜岫, CN=澜岫");
 }
 
 TEST(PublisherIdentity, UnreadableNamesMatchNothing) {
