@@ -29,6 +29,11 @@ TEST(TextConversion, RoundTripsChineseAndStopsAtZero) {
     EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), L"\U0001F600") << "a character beyond U+FFFF";
     EXPECT_EQ(WideToUtf8(L"\U0001F600"), "\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf8ToWide("\xF4\x8F\xBF\xBF"), L"\U0010FFFF");
+    // The first and last code points of each sequence length, both ways.
+    const std::string edges = "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80";
+    const std::wstring wide_edges = L"\x7F\x80\x7FF\x800\xFFFF\U00010000";
+    EXPECT_EQ(Utf8ToWide(edges), wide_edges) << Units(Utf8ToWide(edges));
+    EXPECT_EQ(WideToUtf8(wide_edges), edges);
 }
 
 TEST(TextConversion, IllFormedUtf8BecomesReplacementCharacters) {
