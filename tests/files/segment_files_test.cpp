@@ -149,7 +149,15 @@ TEST_F(SegmentFiles, RecordReadsBackTheSameThroughTheScanner) {
     WriteFile(record(), "an older record");
     const SegmentManifest written = Manifest(L"2026 \"测试\" C:\\版", kOtherDigest);
 
+    const auto now = [] {
+        SYSTEMTIME time = {};
+        GetSystemTime(&time);
+        return FormatUtcTimestamp(
+            {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds});
+    };
+    const std::string before = now();
     WriteLocalSegmentManifest(written);
+    const std::string after = now();
 
     const std::string text = ReadFile(record());
     EXPECT_FALSE(fs::exists(temporary_record()));
@@ -157,9 +165,13 @@ TEST_F(SegmentFiles, RecordReadsBackTheSameThroughTheScanner) {
     EXPECT_EQ(text.find('\r'), std::string::npos) << "the record has a carriage return";
     ASSERT_GE(text.size(), 2u);
     EXPECT_EQ(text.substr(text.size() - 2), "}\n");
-    EXPECT_TRUE(std::regex_search(
-        text, std::regex("\n  \"downloaded_at\": \"\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}\\.\\d{3}Z\"\n\\}\n$")))
+    std::smatch stamp;
+    ASSERT_TRUE(std::regex_search(
+        text, stamp, std::regex("\n  \"downloaded_at\": \"(\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}\\.\\d{3}Z)\"\n\\}\n$")))
         << text;
+    // The same fixed-width form orders as the times do.
+    EXPECT_LE(before, stamp[1].str()) << "the record is not stamped with the time of writing";
+    EXPECT_LE(stamp[1].str(), after);
 
     const SegmentManifest read = ParseSegmentManifest(text);
     EXPECT_EQ(read.version, written.version);
