@@ -4,7 +4,8 @@
 // Finds the window (waiting up to 20 s), prints "reader ready children=N",
 // then takes one command a line from standard input and ends each answer
 // with "done COMMAND":
-//   tree          one line per child: "child ID role=R state=S name=N value=V action=A at=X,Y,W,H"
+//   tree          one line per child: "child ID role=R state=S name=N value=V action=A at=X,Y,W,H",
+//                 or "child ID is no simple element: ..." when get_accChild does not say S_FALSE
 //   self          the client itself, the same way, with its id 0
 //   focus         "focus ID", or "focus none" when the window does not have the focus
 //   hit X Y       "hit ID" for a point on the screen, or "hit none"
@@ -180,7 +181,15 @@ int wmain() {
         words >> command;
         if (command == "tree") {
             object->get_accChildCount(&count);
-            for (long id = 1; id <= count; ++id) Say(Describe(object, id));
+            for (long id = 1; id <= count; ++id) {
+                // As a reader asks first: a simple element answers S_FALSE and hands out no object.
+                IDispatch* element = nullptr;
+                const HRESULT simple = object->get_accChild(Child(id), &element);
+                Say(simple == S_FALSE && element == nullptr
+                        ? Describe(object, id)
+                        : "child " + std::to_string(id) + " is no simple element: get_accChild gave " +
+                              Hex(static_cast<unsigned long>(simple)));
+            }
         } else if (command == "self") {
             Say(Describe(object, CHILDID_SELF));
         } else if (command == "focus") {

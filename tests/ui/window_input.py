@@ -136,6 +136,8 @@ class Reader(Program):
         """Child id to its role, state, name, value, action and screen rectangle (x, y, w, h)."""
         children = {}
         for line in self.ask("tree"):
+            if " role=" not in line:
+                raise AssertionError(line)
             head, rest = line.split(" role=", 1)
             role, rest = rest.split(" state=", 1)
             state, rest = rest.split(" name=", 1)
