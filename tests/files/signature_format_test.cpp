@@ -244,10 +244,13 @@ TEST(PublisherIdentity, CountryOrganisationAndCommonNameWhateverTheirEncodingAnd
     ASSERT_TRUE(person && renewed);
     EXPECT_TRUE(SamePublisherIdentity(*person, *renewed));
     // Several values of one attribute are a set: order and repetition do not count.
-    const auto two = IdentityOf(Name({{kOrganization, 0x0C, Text("Quorvane")}, {kOrganization, 0x0C, Text("Lanxiu")},
-                                      {kCommonName, 0x0C, Text("Q")}}));
-    const auto swapped = IdentityOf(Name({{kOrganization, 0x13, Text("Lanxiu")}, {kOrganization, 0x0C, Text("Quorvane")},
-                                          {kOrganization, 0x0C, Text("Lanxiu")}, {kCommonName, 0x0C, Text("Q")}}));
+    const auto two = IdentityOf(Name({{kCountry, 0x13, Text("CN")}, {kCountry, 0x13, Text("HK")},
+                                      {kOrganization, 0x0C, Text("Quorvane")}, {kOrganization, 0x0C, Text("Lanxiu")},
+                                      {kCommonName, 0x0C, Text("Q")}, {kCommonName, 0x0C, Text("L")}}));
+    const auto swapped = IdentityOf(Name({{kCommonName, 0x0C, Text("L")}, {kCountry, 0x13, Text("HK")},
+                                          {kOrganization, 0x13, Text("Lanxiu")}, {kOrganization, 0x0C, Text("Quorvane")},
+                                          {kOrganization, 0x0C, Text("Lanxiu")}, {kCommonName, 0x0C, Text("Q")},
+                                          {kCountry, 0x13, Text("CN")}, {kCommonName, 0x0C, Text("L")}}));
     ASSERT_TRUE(two && swapped);
     EXPECT_TRUE(SamePublisherIdentity(*two, *swapped));
     // A maker's name in Chinese, 澜岫, reads the same from UTF8String, BMPString and UniversalString.
