@@ -12,6 +12,7 @@ stay in <build>/tests/e2e/screenshots/.
 import glob
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -33,6 +34,24 @@ BAR = (50, 174)  # inside the bar's fill from its first percent on
 
 class Failure(Exception):
     pass
+
+
+def run(command, timeout=60, check=False, input=None):
+    """Runs a command in a process group of its own and kills the whole group when it outlasts timeout: a hang
+    then fails its scenario, naming the command, instead of stopping the whole test silently."""
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL if input is None else subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, encoding="utf-8",
+                               errors="replace", start_new_session=True)
+    try:
+        stdout, stderr = process.communicate(input, timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        raise Failure(f"{' '.join(map(os.path.basename, command[:2]))} did not end within {timeout} s")
+    if check and process.returncode != 0:
+        raise Failure(f"{' '.join(map(os.path.basename, command[:2]))} ended with code {process.returncode}: "
+                      f"{stderr[-400:]}")
+    return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
 def user_folder():
@@ -110,8 +129,7 @@ class Setup:
     def probe(self, *action):
         """Reads the window through window_probe (after its action, if any): keeps the client geometry and
         returns every field (iconic, foreground, front, windows, ...)."""
-        probe = subprocess.run([WINE_RUN, self.probe_exe, "30", *action], capture_output=True, text=True,
-                               stdin=subprocess.DEVNULL)
+        probe = run([WINE_RUN, self.probe_exe, "30", *action], timeout=90)
         if probe.returncode != 0:
             self.process.kill()
             raise Failure(f"{self.name}: no installer window appeared")
@@ -126,13 +144,13 @@ class Setup:
 
     def screenshot(self, label):
         path = os.path.join(SHOTS, f"{self.name}-{label}.png")
-        subprocess.run(["import", "-window", "root", "-crop",
+        run(["import", "-window", "root", "-crop",
                         f"{self.width}x{self.height}+{self.x}+{self.y}", "+repage", path], check=True)
         return path
 
     def pixels(self, path, points):
         format_text = "".join(f"%[hex:p{{{x},{y}}}] " for x, y in points)
-        out = subprocess.run(["convert", path, "-format", format_text, "info:"], capture_output=True, text=True, check=True)
+        out = run(["convert", path, "-format", format_text, "info:"], check=True)
         return [value[:6].upper() for value in out.stdout.split()]
 
     def wait_for(self, label, expected, timeout=60):
@@ -151,9 +169,9 @@ class Setup:
 
     def click(self, point):
         x, y = self.x + point[0], self.y + point[1]
-        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)], check=True)
+        run(["xdotool", "mousemove", "--sync", str(x), str(y)], timeout=20, check=True)
         time.sleep(0.15)
-        subprocess.run(["xdotool", "click", "1"], check=True)
+        run(["xdotool", "click", "1"], timeout=20, check=True)
 
     def wait_exit(self, timeout=120):
         try:
@@ -207,7 +225,7 @@ def warm_up(setup_exe, probe_exe):
     publish_release.publish(BUILD, broken=True)
     launch(setup_exe)
     started = time.time()
-    probe = subprocess.run([WINE_RUN, probe_exe, "120"], capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    probe = run([WINE_RUN, probe_exe, "120"], timeout=180)
     print(f"warm-up: the first window {'seen' if probe.returncode == 0 else 'not seen'} after "
           f"{time.time() - started:.1f} s")
     stop_launched()
@@ -317,11 +335,10 @@ def second_copy_without_window(setup_exe, probe_exe):
     expect(box == "box 安装程序已在运行，请等待它完成，或将其结束后再试", f"no-window: the message box shows {box!r}")
     time.sleep(0.5)
     expect(copy.poll() is None, f"no-window: the copy ended (code {copy.returncode}) before its message was closed")
-    found = subprocess.run(["xdotool", "search", "--name", "^澜岫 在线安装$"], capture_output=True,
-                           text=True).stdout.split()
+    found = run(["xdotool", "search", "--name", "^澜岫 在线安装$"], timeout=20).stdout.split()
     expect(found, "no-window: no X window carries the message box's title")
-    subprocess.run(["xdotool", "windowfocus", "--sync", found[-1]], check=True)
-    subprocess.run(["xdotool", "key", "Return"], check=True)
+    run(["xdotool", "windowfocus", "--sync", found[-1]], timeout=20, check=True)
+    run(["xdotool", "key", "Return"], timeout=20, check=True)
     try:
         code = copy.wait(15)
     except subprocess.TimeoutExpired:
@@ -373,7 +390,7 @@ OWN_SIGNATURE_UNREADABLE = "无法读取安装程序自身的数字签名"
 
 
 def openssl(*arguments):
-    subprocess.run(["openssl", *arguments], check=True, capture_output=True)
+    run(["openssl", *arguments], check=True)
 
 
 def make_signers():
@@ -404,8 +421,7 @@ def make_signers():
                 str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256", "-extfile", extensions,
                 "-out", base + ".pem")
     trust = os.path.join(BUILD, "tools", "trust-test-ca.exe")
-    subprocess.run([WINE_RUN, trust, "Z:" + (ca + ".pem").replace("/", "\\")], check=True,
-                   stdin=subprocess.DEVNULL, capture_output=True)
+    run([WINE_RUN, trust, "Z:" + (ca + ".pem").replace("/", "\\")], check=True)
 
 
 def pad_table(path, count=4096):
@@ -428,8 +444,8 @@ def signer(name, change_byte=False, padded=False):
     appends bytes inside the certificate table."""
     def sign(path):
         base = os.path.join(SIGNING, name)
-        subprocess.run(["osslsigncode", "sign", "-certs", base + ".pem", "-key", base + ".key", "-h", "sha256",
-                        "-in", path, "-out", path + ".signed"], check=True, capture_output=True)
+        run(["osslsigncode", "sign", "-certs", base + ".pem", "-key", base + ".key", "-h", "sha256",
+                        "-in", path, "-out", path + ".signed"], check=True)
         os.replace(path + ".signed", path)
         if padded:
             pad_table(path)
@@ -444,8 +460,7 @@ def signer(name, change_byte=False, padded=False):
 
 def window_texts(reader_exe):
     """The names and values of the window's children, as a screen reader reads them."""
-    reader = subprocess.run([WINE_RUN, reader_exe], input="tree\n", capture_output=True, text=True,
-                            encoding="utf-8", errors="replace", timeout=60)
+    reader = run([WINE_RUN, reader_exe], input="tree\n", timeout=60)
     return reader.stdout
 
 

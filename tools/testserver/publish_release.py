@@ -72,7 +72,7 @@ class Control:
 def release_tool(build_dir, *arguments):
     """Runs the release tool; its refusal fails the publication with its message."""
     tool = os.path.join(build_dir, "release-tool", "quorvane-release")
-    result = subprocess.run([tool, *arguments], capture_output=True, text=True)
+    result = subprocess.run([tool, *arguments], capture_output=True, text=True, timeout=120)
     if result.returncode != 0:
         raise RuntimeError(f"quorvane-release {arguments[0]} failed: {result.stderr.strip()}")
 
