@@ -352,9 +352,10 @@ def check_mirrors(control, installer_path, database_path):
            and " ok " in line(lines, "installer manifest", "update.quorvane.net"),
            "an older installer manifest on a fallback domain fails")
 
-    # .cn now redirects once, relative to the path asked for.
-    control.put(rules, json.dumps({"files.quorvane.cn": ["status=302,header=Location:tool-relative",
-                                                         "blob=tool-installer"],
+    # .cn now redirects with each status WinHTTP follows, relative to the path asked for.
+    control.put(rules, json.dumps({"files.quorvane.cn": [f"status={status},header=Location:tool-relative"
+                                                         for status in (301, 302, 303, 307, 308)]
+                                                        + ["blob=tool-installer"],
                                    "*": "blob=tool-installer"}).encode())
     control.put(manifest_rules, json.dumps({"*": "blob=tool-manifest"}).encode())
     result, lines = run_check(*published)
@@ -362,7 +363,8 @@ def check_mirrors(control, installer_path, database_path):
            "check passes once every address serves the release")
     expect(line(lines, "installer ", "files.quorvane.cn").endswith(
         "-> https://files.quorvane.cn/x/hosts=tool-mirrors/tool-exact/tool-relative"),
-        "a relative redirect leads from the path asked for, and the final address is shown")
+        "relative redirects of 301, 302, 303, 307 and 308 lead from the path asked for, and the final address "
+        "is shown")
 
 
 def check_transfers(control, installer_path, database_path):
@@ -410,7 +412,9 @@ def check_transfers(control, installer_path, database_path):
 def check_served_signature(control, setups, padded, database_path):
     """check --publisher-of judges the installer that the first mirror serves
     as each setup judges it: the padded one fails there, a good one passes."""
-    control.put("/hosts/tool-signed", json.dumps({"*": "blob=tool-signed"}).encode())
+    # The body's last byte comes alone after a pause: the installer judged is the whole body.
+    size = os.path.getsize(os.path.join(FOLDER, "same.exe"))
+    control.put("/hosts/tool-signed", json.dumps({"*": f"blob=tool-signed,stall=300,stallat={size - 1}"}).encode())
     segment_manifest = os.path.join(FOLDER, "signed-s.json")
     run("segments", "--database", database_path, "--version", "1", "--rows", "1",
         "--url", "https://files.quorvane.com/x/blob=tool-segments/s", "--output", segment_manifest)
