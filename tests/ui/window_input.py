@@ -442,6 +442,11 @@ def reader_during_runs(exe, reader_exe):
         x, y, w, h = tree[8]["at"]
         if reader.ask(f"hit {x + w // 2} {y + h // 2}") != ["hit 8"]:
             raise Failure("the hit test in 取消 does not find it")
+        # accNavigate (NAVDIR_NEXT 5, NAVDIR_FIRSTCHILD 7) passes over hidden children; 9 is no direction.
+        shown = [number for number in sorted(tree) if not tree[number]["state"] & INVISIBLE]
+        walked = [reader.ask(command) for command in ("nav 0 7", f"nav {shown[0]} 5", f"nav {shown[1]} 9")]
+        if walked != [[f"nav {shown[0]}"], [f"nav {shown[1]}"], ["nav none"]]:
+            raise Failure(f"accNavigate over the shown children {shown} gives {walked}")
         print("ok: the reader's places and hit test match the painted controls, bar and texts")
 
         reader.events()
