@@ -18,6 +18,10 @@ bool Contains(const ClientRect& rect, ClientPoint point) {
     return rect.left <= point.x && point.x < rect.right && rect.top <= point.y && point.y < rect.bottom;
 }
 
+std::int32_t UsableDpi(std::int64_t reported) {
+    return reported > 0 && reported <= INT32_MAX ? static_cast<std::int32_t>(reported) : kUnitDpi;
+}
+
 std::int32_t DpiScale::Length(std::int32_t units) const { return ScaleRounded(units, dpi, kUnitDpi); }
 
 ClientPoint DpiScale::Point(ClientPoint units) const { return {Length(units.x), Length(units.y)}; }

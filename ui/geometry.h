@@ -38,6 +38,10 @@ bool Contains(const ClientRect& rect, ClientPoint point);
 
 inline constexpr std::int32_t kUnitDpi = 96;
 
+// The DPI a system call reported, or the unit DPI when it reported none
+// (0, or a failure's negative value).
+std::int32_t UsableDpi(std::int64_t reported);
+
 struct DpiScale {
     std::int32_t dpi = kUnitDpi;
 

@@ -33,11 +33,10 @@ int WindowDpi(HWND window) {
     const auto get_dpi_for_window = FindSystemFunction<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
     if (get_dpi_for_window != nullptr) {
         const UINT dpi = get_dpi_for_window(window);
-        if (dpi != 0) return static_cast<int>(dpi);
+        if (dpi != 0) return UsableDpi(dpi);
     }
     const WindowDc dc(window);
-    const int pixels_per_inch = dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 0;
-    return pixels_per_inch > 0 ? pixels_per_inch : kUnitDpi;
+    return UsableDpi(dc.get() != nullptr ? GetDeviceCaps(dc.get(), LOGPIXELSY) : 0);
 }
 
 ClientSize WindowOuterSize(RunState state, int dpi) {

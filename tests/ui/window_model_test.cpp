@@ -110,6 +110,10 @@ TEST(LayoutControlsTest, EdgesAreInclusiveAtTheTopLeftOnly) {
 }
 
 TEST(DpiScaleTest, RoundsEachEdgeAndReadsBackTheUnits) {
+    // What the system reports, with none (0 or a failure) read as the unit DPI.
+    EXPECT_EQ((std::vector<std::int32_t>{UsableDpi(0), UsableDpi(-1), UsableDpi(1), UsableDpi(144),
+                                         UsableDpi(std::int64_t{1} << 32)}),
+              (std::vector<std::int32_t>{kUnitDpi, kUnitDpi, 1, 144, kUnitDpi}));
     const DpiScale scale{144};
     EXPECT_EQ(scale.Length(75), 113);  // 112.5, half away from zero
     EXPECT_EQ(scale.Length(-75), -113);
