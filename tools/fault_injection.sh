@@ -105,14 +105,19 @@ run_tests() {
 # A generated fault's tests are named in the map's order, cheapest first: they
 # run one at a time and stop at the first that fails. A hand-written fault's
 # regex runs whole.
+# mapped_names REGEX: the test names of a generated fault's "^(a|b)$", one a
+# line, or nothing for a hand-written fault's regex.
+mapped_names() {
+  [ -n "$generate_seed" ] && [[ $1 =~ ^\^\((.*)\)\$$ ]] && tr '|' '\n' <<<"${BASH_REMATCH[1]}"
+}
+
 run_mapped_tests() {
-  local names
-  if [ -z "$generate_seed" ] || ! [[ $1 =~ ^\^\((.*)\)\$$ ]]; then
+  local names name
+  mapfile -t names < <(mapped_names "$1")
+  if [ ${#names[@]} -eq 0 ]; then
     run_tests -R "$1"
     return
   fi
-  IFS='|' read -r -a names <<<"${BASH_REMATCH[1]}"
-  local name
   for name in "${names[@]}"; do
     run_tests -R "^$name\$" || return 1
   done
@@ -134,12 +139,9 @@ declare -A named=()
 for patch in "${selected[@]}"; do
   [ -n "$(header Equivalent "$patch")" ] && continue
   tests=$(header Tests "$patch")
-  if [ -n "$generate_seed" ] && [[ $tests =~ ^\^\((.*)\)\$$ ]]; then
-    IFS='|' read -r -a names <<<"${BASH_REMATCH[1]}"
-    for name in "${names[@]}"; do named[$name]=1; done
-  else
-    regexes+=("($tests)")
-  fi
+  mapfile -t names < <(mapped_names "$tests")
+  [ ${#names[@]} -eq 0 ] && regexes+=("($tests)")
+  for name in "${names[@]}"; do named[$name]=1; done
 done
 [ ${#named[@]} -gt 0 ] && regexes+=("^($(IFS='|'; echo "${!named[*]}"))\$")
 if [ ${#regexes[@]} -gt 0 ]; then
