@@ -102,14 +102,15 @@ run_tests() {
   return $status
 }
 
-# A generated fault's tests are named in the map's order, cheapest first: they
-# run one at a time and stop at the first that fails. A hand-written fault's
-# regex runs whole.
 # mapped_names REGEX: the test names of a generated fault's "^(a|b)$", one a
 # line, or nothing for a hand-written fault's regex.
 mapped_names() {
   [ -n "$generate_seed" ] && [[ $1 =~ ^\^\((.*)\)\$$ ]] && tr '|' '\n' <<<"${BASH_REMATCH[1]}"
 }
+
+# A generated fault's tests are named in the map's order, cheapest first: they
+# run one at a time and stop at the first that fails. A hand-written fault's
+# regex runs whole.
 
 run_mapped_tests() {
   local names name

@@ -42,15 +42,15 @@ def run(command, timeout=60, check=False, input=None):
     process = subprocess.Popen(command, stdin=subprocess.DEVNULL if input is None else subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, encoding="utf-8",
                                errors="replace", start_new_session=True)
+    named = " ".join(map(os.path.basename, command[:2]))
     try:
         stdout, stderr = process.communicate(input, timeout)
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
         process.communicate()
-        raise Failure(f"{' '.join(map(os.path.basename, command[:2]))} did not end within {timeout} s")
+        raise Failure(f"{named} did not end within {timeout} s")
     if check and process.returncode != 0:
-        raise Failure(f"{' '.join(map(os.path.basename, command[:2]))} ended with code {process.returncode}: "
-                      f"{stderr[-400:]}")
+        raise Failure(f"{named} ended with code {process.returncode}: {stderr[-400:]}")
     return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
@@ -145,7 +145,7 @@ class Setup:
     def screenshot(self, label):
         path = os.path.join(SHOTS, f"{self.name}-{label}.png")
         run(["import", "-window", "root", "-crop",
-                        f"{self.width}x{self.height}+{self.x}+{self.y}", "+repage", path], check=True)
+             f"{self.width}x{self.height}+{self.x}+{self.y}", "+repage", path], check=True)
         return path
 
     def pixels(self, path, points):
@@ -445,7 +445,7 @@ def signer(name, change_byte=False, padded=False):
     def sign(path):
         base = os.path.join(SIGNING, name)
         run(["osslsigncode", "sign", "-certs", base + ".pem", "-key", base + ".key", "-h", "sha256",
-                        "-in", path, "-out", path + ".signed"], check=True)
+             "-in", path, "-out", path + ".signed"], check=True)
         os.replace(path + ".signed", path)
         if padded:
             pad_table(path)
