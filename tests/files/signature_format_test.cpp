@@ -384,6 +384,16 @@ TEST(ImageVersion, TheSignedVersionBlockDecidesWhatRuns) {
         {"a block cut short", [&] { Bytes resources = Resources(block(2026 << 16 | 12, 0, "2026.12.0"));
                                     Put(resources, 0x74, 40, 4); return resources; }(),
          InstallerVersionCheck::Mismatch},
+        {"a key whose terminator the node's length cuts in half",
+         Resources(VersionBlock(2026 << 16 | 12, 0, {StringNode("ProductVersion", "2026.12.0"), [] {
+             Bytes cut(6, 0);
+             const Bytes key = Utf16("Comments", false);
+             cut.insert(cut.end(), key.begin(), key.end());
+             cut.push_back(0);
+             Put(cut, 0, static_cast<std::uint32_t>(cut.size()), 2);
+             return cut;
+         }()})),
+         InstallerVersionCheck::Mismatch},
         {"one key with two values",
          Resources(VersionBlock(2026 << 16 | 12, 0, {StringNode("ProductVersion", "2026.12.0"),
                                                      StringNode("ProductVersion", "2025.1.0")})),
