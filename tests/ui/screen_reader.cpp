@@ -4,7 +4,8 @@
 // Finds the window (waiting up to 20 s), prints "reader ready children=N",
 // then takes one command a line from standard input and ends each answer
 // with "done COMMAND":
-//   tree          one line per child: "child ID role=R state=S name=N value=V action=A at=X,Y,W,H",
+//   tree          one line per child: "child ID role=R state=S name=N value=V action=A at=X,Y,W,H"
+//                 (a text answered neither S_OK with text nor S_FALSE with none: "?HRESULT"),
 //                 or "child ID is no simple element: ..." when get_accChild does not say S_FALSE
 //   self          the client itself, the same way, with its id 0
 //   focus         "focus ID", or "focus none" when the window does not have the focus
@@ -54,8 +55,14 @@ VARIANT Child(long id) {
 }
 
 // One line break or tab inside a text would split the answer; they are shown as \n.
-std::string Text(BSTR text) {
-    if (text == nullptr) return "";
+// A text is there (S_OK and some text) or absent (S_FALSE and none); any other
+// answer is shown as "?" and its HRESULT.
+std::string Text(HRESULT answered, BSTR text) {
+    const bool there = answered == S_OK && text != nullptr && *text != L'\0';
+    if (!there) {
+        SysFreeString(text);
+        return answered == S_FALSE && text == nullptr ? "" : "?" + Hex(static_cast<unsigned long>(answered));
+    }
     std::string utf8 = quorvane::WideToUtf8(text);
     SysFreeString(text);
     std::string shown;
@@ -69,14 +76,14 @@ std::string Describe(IAccessible* object, long id) {
     BSTR name = nullptr, value = nullptr, action = nullptr;
     object->get_accRole(child, &role);
     object->get_accState(child, &state);
-    object->get_accName(child, &name);
-    object->get_accValue(child, &value);
-    object->get_accDefaultAction(child, &action);
+    const HRESULT named = object->get_accName(child, &name);
+    const HRESULT valued = object->get_accValue(child, &value);
+    const HRESULT acting = object->get_accDefaultAction(child, &action);
     long x = 0, y = 0, w = 0, h = 0;
     object->accLocation(&x, &y, &w, &h, child);
     return "child " + std::to_string(id) + " role=" + Hex(role.vt == VT_I4 ? role.lVal : 0) +
-           " state=" + Hex(state.vt == VT_I4 ? state.lVal : 0) + " name=" + Text(name) + " value=" + Text(value) +
-           " action=" + Text(action) + " at=" + std::to_string(x) + "," + std::to_string(y) + "," +
+           " state=" + Hex(state.vt == VT_I4 ? state.lVal : 0) + " name=" + Text(named, name) + " value=" + Text(valued, value) +
+           " action=" + Text(acting, action) + " at=" + std::to_string(x) + "," + std::to_string(y) + "," +
            std::to_string(w) + "," + std::to_string(h);
 }
 
@@ -111,19 +118,23 @@ void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id
     VARIANT child{};
     if (SUCCEEDED(AccessibleObjectFromEvent(window, object_id, child_id, &object, &child)) && object != nullptr) {
         BSTR read = nullptr;
-        if (event == EVENT_OBJECT_VALUECHANGE) object->get_accValue(child, &read);
-        if (event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_FOCUS) object->get_accName(child, &read);
+        if (event == EVENT_OBJECT_VALUECHANGE) {
+            const HRESULT answered = object->get_accValue(child, &read);
+            text = Text(answered, read);
+        }
+        if (event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_FOCUS) {
+            const HRESULT answered = object->get_accName(child, &read);
+            text = Text(answered, read);
+        }
         if (event == EVENT_SYSTEM_ALERT) {
             BSTR description = nullptr;
-            object->get_accName(child, &read);
-            object->get_accDescription(child, &description);
-            text = Text(read) + "|" + Text(description);
+            const HRESULT named = object->get_accName(child, &read);
+            const HRESULT described = object->get_accDescription(child, &description);
+            text = Text(named, read) + "|" + Text(described, description);
         } else if (event == EVENT_OBJECT_STATECHANGE) {
             VARIANT state{};
             object->get_accState(child, &state);
             text = Hex(state.vt == VT_I4 ? state.lVal : 0);
-        } else {
-            text = Text(read);
         }
         object->Release();
     }

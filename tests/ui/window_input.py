@@ -132,22 +132,26 @@ class Reader(Program):
                 return answer
             answer.append(line)
 
+    @staticmethod
+    def described(line):
+        """(id, its role, state, name, value, action and screen rectangle (x, y, w, h))."""
+        if " role=" not in line:
+            raise AssertionError(line)
+        head, rest = line.split(" role=", 1)
+        role, rest = rest.split(" state=", 1)
+        state, rest = rest.split(" name=", 1)
+        name, rest = rest.split(" value=", 1)
+        value, rest = rest.split(" action=", 1)
+        action, at = rest.rsplit(" at=", 1)
+        return int(head.split()[1]), {"role": int(role, 16), "state": int(state, 16), "name": name, "value": value,
+                                      "action": action, "at": tuple(int(v) for v in at.split(","))}
+
     def tree(self):
-        """Child id to its role, state, name, value, action and screen rectangle (x, y, w, h)."""
-        children = {}
-        for line in self.ask("tree"):
-            if " role=" not in line:
-                raise AssertionError(line)
-            head, rest = line.split(" role=", 1)
-            role, rest = rest.split(" state=", 1)
-            state, rest = rest.split(" name=", 1)
-            name, rest = rest.split(" value=", 1)
-            value, rest = rest.split(" action=", 1)
-            action, at = rest.rsplit(" at=", 1)
-            children[int(head.split()[1])] = {"role": int(role, 16), "state": int(state, 16), "name": name,
-                                              "value": value, "action": action,
-                                              "at": tuple(int(v) for v in at.split(","))}
-        return children
+        """Child id to what described() reads of it."""
+        return dict(self.described(line) for line in self.ask("tree"))
+
+    def itself(self):
+        return self.described(self.ask("self")[0])[1]
 
     def focus(self):
         return self.ask("focus")[0].split()[1]
@@ -424,7 +428,14 @@ def reader_during_runs(exe, reader_exe):
             raise Failure(f"the reader's roles are {roles}")
         if not tree[6]["state"] & CHECKED or not tree[7]["state"] & INVISIBLE or tree[8]["state"] & UNAVAILABLE:
             raise Failure(f"states: box {tree[6]['state']:#x}, 关闭 {tree[7]['state']:#x}, 取消 {tree[8]['state']:#x}")
-        print("ok: the reader finds every text and control with its role and state")
+        # A text that is absent is answered S_FALSE with none, for the client itself too.
+        actions = [tree[i]["action"] for i in range(1, 9)]
+        if actions != [""] * 5 + ["取消选中", "", "按下"]:
+            raise Failure(f"the reader's default actions are {actions}")
+        window = reader.itself()
+        if (window["name"], window["value"], window["action"]) != ("澜岫 在线安装", "", ""):
+            raise Failure(f"the reader reads the window itself as {window}")
+        print("ok: the reader finds every text and control with its role, state and default action")
 
         # The places the reader gets are where the window paints.
         pixels = capture(driver, "reader-running")
@@ -453,8 +464,9 @@ def reader_during_runs(exe, reader_exe):
         driver.send("post 60 running 正在下载安装程序 60%")
         reader.wait_for(lambda t: t[5]["value"] == "60%", "the bar's value follows the percent")
         time.sleep(0.3)
-        if ("value", 5, "60%") not in [(k, c, t) for k, c, _, t in reader.events()]:
-            raise Failure("no value change event for the new percent")
+        events = [(k, c, t) for k, c, _, t in reader.events()]
+        if ("value", 5, "60%") not in events:
+            raise Failure(f"no value change event for the new percent in {events}")
         print("ok: a value change event tells the new percent")
 
         if reader.ask("do 6") != ["do 0x00000000"]:
