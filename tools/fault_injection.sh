@@ -102,10 +102,19 @@ run_tests() {
   return $status
 }
 
-# mapped_names REGEX: the test names of a generated fault's "^(a|b)$", one a
-# line, or nothing for a hand-written fault's regex.
+# regex_names REGEX: the test names "^a$" or "^(a|b)$" stands for, one a line,
+# or nothing for another regex.
+regex_names() {
+  if [[ $1 =~ ^\^\((.*)\)\$$ ]]; then
+    tr '|' '\n' <<<"${BASH_REMATCH[1]}"
+  elif [[ $1 =~ ^\^([A-Za-z0-9_]+)\$$ ]]; then
+    echo "${BASH_REMATCH[1]}"
+  fi
+}
+# mapped_names REGEX: those names for a generated fault, nothing for a
+# hand-written fault, whose regex runs whole.
 mapped_names() {
-  [ -n "$generate_seed" ] && [[ $1 =~ ^\^\((.*)\)\$$ ]] && tr '|' '\n' <<<"${BASH_REMATCH[1]}"
+  if [ -n "$generate_seed" ]; then regex_names "$1"; fi
 }
 
 # A generated fault's tests are named in the map's order, cheapest first: they
@@ -132,15 +141,15 @@ drop_new_corpus_inputs() {
 }
 corpus_before=$(untracked_corpus)
 
-# One regex for the baseline: a generated fault's names are gathered once each
-# (ctest's regex takes only so many parentheses), a hand-written fault's regex
-# is taken as it stands.
+# One regex for the baseline: the names every fault's regex stands for are
+# gathered once each (ctest's regex takes only so many parentheses); another
+# regex is taken as it stands.
 regexes=()
 declare -A named=()
 for patch in "${selected[@]}"; do
   [ -n "$(header Equivalent "$patch")" ] && continue
   tests=$(header Tests "$patch")
-  mapfile -t names < <(mapped_names "$tests")
+  mapfile -t names < <(regex_names "$tests")
   [ ${#names[@]} -eq 0 ] && regexes+=("($tests)")
   for name in "${names[@]}"; do named[$name]=1; done
 done
