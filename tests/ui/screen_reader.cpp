@@ -57,14 +57,15 @@ VARIANT Child(long id) {
 // One line break or tab inside a text would split the answer; they are shown as \n.
 // A text is there (S_OK and some text) or absent (S_FALSE and none); any other
 // answer is shown as "?" and its HRESULT.
-std::string Text(HRESULT answered, BSTR text) {
+using TextProperty = HRESULT (STDMETHODCALLTYPE IAccessible::*)(VARIANT, BSTR*);
+std::string Text(IAccessible* object, TextProperty property, const VARIANT& child) {
+    BSTR text = nullptr;
+    const HRESULT answered = (object->*property)(child, &text);
     const bool there = answered == S_OK && text != nullptr && *text != L'\0';
-    if (!there) {
-        SysFreeString(text);
-        return answered == S_FALSE && text == nullptr ? "" : "?" + Hex(static_cast<unsigned long>(answered));
-    }
-    std::string utf8 = quorvane::WideToUtf8(text);
+    const bool absent = answered == S_FALSE && text == nullptr;
+    const std::string utf8 = there ? quorvane::WideToUtf8(text) : std::string();
     SysFreeString(text);
+    if (!there) return absent ? "" : "?" + Hex(static_cast<unsigned long>(answered));
     std::string shown;
     for (const char c : utf8) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
     return shown;
@@ -73,17 +74,16 @@ std::string Text(HRESULT answered, BSTR text) {
 std::string Describe(IAccessible* object, long id) {
     const VARIANT child = Child(id);
     VARIANT role{}, state{};
-    BSTR name = nullptr, value = nullptr, action = nullptr;
     object->get_accRole(child, &role);
     object->get_accState(child, &state);
-    const HRESULT named = object->get_accName(child, &name);
-    const HRESULT valued = object->get_accValue(child, &value);
-    const HRESULT acting = object->get_accDefaultAction(child, &action);
+    const std::string name = Text(object, &IAccessible::get_accName, child);
+    const std::string value = Text(object, &IAccessible::get_accValue, child);
+    const std::string action = Text(object, &IAccessible::get_accDefaultAction, child);
     long x = 0, y = 0, w = 0, h = 0;
     object->accLocation(&x, &y, &w, &h, child);
     return "child " + std::to_string(id) + " role=" + Hex(role.vt == VT_I4 ? role.lVal : 0) +
-           " state=" + Hex(state.vt == VT_I4 ? state.lVal : 0) + " name=" + Text(named, name) + " value=" + Text(valued, value) +
-           " action=" + Text(acting, action) + " at=" + std::to_string(x) + "," + std::to_string(y) + "," +
+           " state=" + Hex(state.vt == VT_I4 ? state.lVal : 0) + " name=" + name + " value=" + value +
+           " action=" + action + " at=" + std::to_string(x) + "," + std::to_string(y) + "," +
            std::to_string(w) + "," + std::to_string(h);
 }
 
@@ -117,20 +117,13 @@ void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id
     IAccessible* object = nullptr;
     VARIANT child{};
     if (SUCCEEDED(AccessibleObjectFromEvent(window, object_id, child_id, &object, &child)) && object != nullptr) {
-        BSTR read = nullptr;
-        if (event == EVENT_OBJECT_VALUECHANGE) {
-            const HRESULT answered = object->get_accValue(child, &read);
-            text = Text(answered, read);
-        }
+        if (event == EVENT_OBJECT_VALUECHANGE) text = Text(object, &IAccessible::get_accValue, child);
         if (event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_FOCUS) {
-            const HRESULT answered = object->get_accName(child, &read);
-            text = Text(answered, read);
+            text = Text(object, &IAccessible::get_accName, child);
         }
         if (event == EVENT_SYSTEM_ALERT) {
-            BSTR description = nullptr;
-            const HRESULT named = object->get_accName(child, &read);
-            const HRESULT described = object->get_accDescription(child, &description);
-            text = Text(named, read) + "|" + Text(described, description);
+            text = Text(object, &IAccessible::get_accName, child) + "|" +
+                   Text(object, &IAccessible::get_accDescription, child);
         } else if (event == EVENT_OBJECT_STATECHANGE) {
             VARIANT state{};
             object->get_accState(child, &state);
