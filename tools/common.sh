@@ -73,14 +73,13 @@ ensure_wine_prefix() {
     done
     touch "$marker"
   fi
-  # A persistent server keeps each later Wine start short. Its services are
-  # started here, not by the first test: they would inherit the test's output
-  # pipe and keep ctest waiting for it to close.
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
-  wine_run wineboot >/dev/null 2>&1 </dev/null
+  # A persistent server keeps each later Wine start short. It and its services
+  # are started here, not by the first test: they would inherit the test's
+  # output and keep ctest waiting for it to close.
+  "$repo_dir/tools/wine-server" start "$prefix"
 }
 
 stop_background() {
-  WINEPREFIX="$build_dir/wineprefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  "$repo_dir/tools/wine-server" stop "$build_dir/wineprefix" || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
