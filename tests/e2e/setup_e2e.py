@@ -11,11 +11,14 @@ stay in <build>/tests/e2e/screenshots/.
 """
 import glob
 import os
+import queue
 import shutil
 import signal
 import struct
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -36,22 +39,65 @@ class Failure(Exception):
     pass
 
 
-def run(command, timeout=60, check=False, input=None):
-    """Runs a command in a process group of its own and kills the whole group when it outlasts timeout: a hang
-    then fails its scenario, naming the command, instead of stopping the whole test silently."""
-    process = subprocess.Popen(command, stdin=subprocess.DEVNULL if input is None else subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, encoding="utf-8",
-                               errors="replace", start_new_session=True)
-    named = " ".join(map(os.path.basename, command[:2]))
-    try:
-        stdout, stderr = process.communicate(input, timeout)
-    except subprocess.TimeoutExpired:
-        os.killpg(process.pid, signal.SIGKILL)
-        process.communicate()
-        raise Failure(f"{named} did not end within {timeout} s")
+# How long a killed process may take to go.
+KILL_GRACE = 10
+
+
+def run(command, timeout=60, check=False, input=None, what=None):
+    """Runs a command in a process group of its own, its input and output in files, and kills the whole group
+    when it outlasts timeout: a hang then fails its scenario, naming the command (what, by default its program's
+    name), instead of stopping the whole test silently. A process that outlives the command and keeps its output
+    open (a server Wine started for it) holds a file, which nobody waits on, not a pipe."""
+    named = what or os.path.basename(command[1] if command[0] == WINE_RUN else command[0])
+    with tempfile.TemporaryFile() as stdin, tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+        if input is not None:
+            stdin.write(input.encode("utf-8"))
+            stdin.seek(0)
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL if input is None else stdin, stdout=stdout,
+                                   stderr=stderr, start_new_session=True)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            try:
+                process.wait(KILL_GRACE)
+            except subprocess.TimeoutExpired:
+                raise Failure(f"{named} did not end within {timeout} s, nor within {KILL_GRACE} s of being killed")
+            raise Failure(f"{named} did not end within {timeout} s; killed")
+        texts = []
+        for stream in (stdout, stderr):
+            stream.seek(0)
+            texts.append(stream.read().decode("utf-8", "replace"))
     if check and process.returncode != 0:
-        raise Failure(f"{named} ended with code {process.returncode}: {stderr[-400:]}")
-    return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
+        raise Failure(f"{named} ended with code {process.returncode}: {texts[1][-400:]}")
+    return subprocess.CompletedProcess(command, process.returncode, *texts)
+
+
+class Lines:
+    """The lines a process writes to its standard output, read by a thread of their own so that every wait for
+    one has a bound."""
+
+    def __init__(self, process, name):
+        self.name = name
+        self.queue = queue.Queue()
+        threading.Thread(target=self._read, args=(process.stdout,), daemon=True).start()
+
+    def _read(self, stream):
+        for line in stream:
+            self.queue.put(line.strip())
+        self.queue.put(None)
+
+    def next(self, timeout, what):
+        try:
+            line = self.queue.get(timeout=timeout)
+        except queue.Empty:
+            raise Failure(f"{self.name}: {what} did not come within {timeout} s")
+        if line is None:
+            raise Failure(f"{self.name}: ended before {what}")
+        return line
 
 
 def user_folder():
@@ -63,6 +109,7 @@ def user_folder():
     return users[0]
 
 
+WINE_RUN = os.path.join(REPO, "tools", "wine-run")
 PROFILE = user_folder()
 DATA = os.path.join(PROFILE, "AppData", "Local", "QuorvaneSoft", "QuorvaneX")
 TEMP = os.path.join(PROFILE, "Temp")
@@ -83,10 +130,9 @@ def clean_machine():
         os.remove(LOG)
 
 
-WINE_RUN = os.path.join(REPO, "tools", "wine-run")
 MANIFEST_PATH = publish_release.INSTALLER_ROUTE
 INSTALLER_PATH = "/releases/QuorvaneSetup-"
-# The second copy waits up to 2 s for the first one's window, after Wine's start.
+# A second copy waits up to 2 s for the first one's window; counted from the moment its process exists in Wine.
 HAND_OVER_SECONDS = 3.5
 
 
@@ -105,10 +151,41 @@ def launch(*command):
 
 
 def stop_launched():
+    """Kills what still runs of the programs started; names those that a kill did not end."""
+    stuck = []
     for process in LAUNCHED:
         process.kill()
-        process.wait()
+        try:
+            process.wait(KILL_GRACE)
+        except subprocess.TimeoutExpired:
+            stuck.append(f"{os.path.basename(process.args[1])} (pid {process.pid}) still ran {KILL_GRACE} s after "
+                         "it was killed")
     LAUNCHED.clear()
+    return stuck
+
+
+def wine_started(processes, exe, timeout=60):
+    """When each launched copy of exe came to exist in Wine: Wine gives a program's process the name of its file
+    (cut to 15 characters) as it starts it. Counting from there leaves out Wine's own start, which a loaded
+    machine makes long."""
+    name = os.path.basename(exe)[:15]
+    started = [None] * len(processes)
+    deadline = time.time() + timeout
+    while None in started:
+        for index, process in enumerate(processes):
+            if started[index] is None:
+                try:
+                    with open(f"/proc/{process.pid}/comm", encoding="utf-8", errors="replace") as stream:
+                        if stream.read().strip() == name:
+                            started[index] = time.time()
+                except OSError:
+                    pass
+                if started[index] is None and process.poll() is not None:
+                    raise Failure(f"{name} ended (code {process.returncode}) before it was seen to start in Wine")
+        if time.time() > deadline:
+            raise Failure(f"{name} was not seen to start in Wine within {timeout} s")
+        time.sleep(0.01)
+    return started
 
 
 def request_counts():
@@ -129,7 +206,7 @@ class Setup:
     def probe(self, *action):
         """Reads the window through window_probe (after its action, if any): keeps the client geometry and
         returns every field (iconic, foreground, front, windows, ...)."""
-        probe = run([WINE_RUN, self.probe_exe, "30", *action], timeout=90)
+        probe = run([WINE_RUN, self.probe_exe, "30", *action], timeout=90, what="the window probe")
         if probe.returncode != 0:
             self.process.kill()
             raise Failure(f"{self.name}: no installer window appeared")
@@ -225,14 +302,16 @@ def warm_up(setup_exe, probe_exe):
     publish_release.publish(BUILD, broken=True)
     launch(setup_exe)
     started = time.time()
-    probe = run([WINE_RUN, probe_exe, "120"], timeout=180)
+    probe = run([WINE_RUN, probe_exe, "120"], timeout=180, what="the window probe")
     print(f"warm-up: the first window {'seen' if probe.returncode == 0 else 'not seen'} after "
           f"{time.time() - started:.1f} s")
-    stop_launched()
+    for stuck in stop_launched():
+        raise Failure(f"warm-up: {stuck}")
 
 
-def expect_hand_over(second, name, started):
-    """A second copy ends by itself, with exit code 0, within about 3 s of its start."""
+def expect_hand_over(setup_exe, second, name):
+    """A second copy ends by itself, with exit code 0, within about 3 s of its start in Wine."""
+    started = wine_started([second], setup_exe)[0]
     try:
         code = second.wait(max(0.1, started + HAND_OVER_SECONDS - time.time()))
     except subprocess.TimeoutExpired:
@@ -242,22 +321,31 @@ def expect_hand_over(second, name, started):
 
 
 def two_copies(setup_exe, probe_exe, gap):
-    """Two copies started gap seconds apart: one ends at once, the other makes the one run."""
+    """Two copies started gap seconds apart: one ends at once, the other makes the one run. Whichever takes the
+    run first keeps it: Wine may start the later copy's program first."""
     name = f"two-copies-{gap}s"
     clean_machine()
-    release = publish_release.publish(BUILD, rate=1_000_000, installer_padding=3 << 20)
+    # A download of 16 s: still under way after the hand-over's wait, a probe's start and a screenshot, each of
+    # them slow on a loaded machine.
+    release = publish_release.publish(BUILD, rate=1_000_000, installer_padding=16 << 20)
     manifests, installers = request_counts()
     copies = [launch(setup_exe)]
     time.sleep(gap)
     copies.append(launch(setup_exe))
-    started = time.time()
-    while time.time() < started + HAND_OVER_SECONDS and all(copy.poll() is None for copy in copies):
-        time.sleep(0.05)
-    ended = [copy for copy in copies if copy.poll() is not None]
-    expect(len(ended) == 1, f"{name}: {len(ended)} copies ended within {HAND_OVER_SECONDS} s, expected one")
-    expect(gap == 0 or ended[0] is copies[1], f"{name}: the first copy ended, not the second")
-    expect(ended[0].returncode == 0, f"{name}: the second copy ended with exit code {ended[0].returncode}")
-    setup = Setup(setup_exe, probe_exe, name, process=copies[1] if ended[0] is copies[0] else copies[0])
+    deadlines = [started + HAND_OVER_SECONDS for started in wine_started(copies, setup_exe)]
+    while True:
+        noticed = time.time()
+        ended = [(copy, deadline) for copy, deadline in zip(copies, deadlines) if copy.poll() is not None]
+        if ended or noticed > max(deadlines):
+            break
+        time.sleep(0.02)
+    expect(len(ended) == 1, f"{name}: {len(ended)} copies ended within {HAND_OVER_SECONDS} s of their start, "
+           "expected one")
+    ended, deadline = ended[0]
+    expect(noticed <= deadline + 0.1, f"{name}: a copy ended {noticed - deadline + HAND_OVER_SECONDS:.1f} s after "
+           f"its start, later than {HAND_OVER_SECONDS} s")
+    expect(ended.returncode == 0, f"{name}: the copy that ended did so with exit code {ended.returncode}")
+    setup = Setup(setup_exe, probe_exe, name, process=copies[1] if ended is copies[0] else copies[0])
     expect(setup.window["windows"] == "1", f"{name}: {setup.window['windows']} installer windows")
     setup.wait_for("downloading", [(BAR, BLUE)])
     code = setup.wait_exit()
@@ -276,7 +364,10 @@ def after_a_killed_copy(setup_exe, probe_exe):
     killed = Setup(setup_exe, probe_exe, "killed")
     killed.wait_for("downloading", [(BAR, BLUE)])
     killed.process.kill()
-    killed.process.wait()
+    try:
+        killed.process.wait(KILL_GRACE)
+    except subprocess.TimeoutExpired:
+        raise Failure(f"killed: the program still ran {KILL_GRACE} s after it was killed")
     # Wine's server tears the dead process down after it has gone.
     time.sleep(1)
     release = publish_release.publish(BUILD)
@@ -309,8 +400,7 @@ def second_copies_on_the_failed_screen(setup_exe, setup, failed):
         if label == "minimised":
             fields = setup.probe("minimize")
             expect(fields["iconic"] == "1", f"{setup.name}: the probe could not minimise the window")
-        started = time.time()
-        expect_hand_over(launch(setup_exe), f"{setup.name}: {label}", started)
+        expect_hand_over(setup_exe, launch(setup_exe), f"{setup.name}: {label}")
         probe_until(setup, {"iconic": "0", "foreground": "1", "front": "1", "windows": "1"},
                     f"after a second copy while {label}", timeout=2)
         setup.wait_for(f"failed-{label}-second-copy", failed, timeout=2)
@@ -327,10 +417,11 @@ def second_copy_without_window(setup_exe, probe_exe):
     holder = subprocess.Popen([WINE_RUN, probe_exe, "hold"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
     LAUNCHED.append(holder)
-    expect(holder.stdout.readline().strip() == "holding", "no-window: the helper could not take the run's mutex")
-    started = time.time()
+    lines = Lines(holder, "no-window: the window probe holding the run")
+    expect(lines.next(60, "its first line") == "holding", "no-window: the helper could not take the run's mutex")
     copy = launch(setup_exe)
-    box = holder.stdout.readline().strip()
+    started = wine_started([copy], setup_exe)[0]
+    box = lines.next(30, "the message box's text")
     shown = time.time() - started
     expect(box == "box 安装程序已在运行，请等待它完成，或将其结束后再试", f"no-window: the message box shows {box!r}")
     time.sleep(0.5)
@@ -421,7 +512,7 @@ def make_signers():
                 str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256", "-extfile", extensions,
                 "-out", base + ".pem")
     trust = os.path.join(BUILD, "tools", "trust-test-ca.exe")
-    run([WINE_RUN, trust, "Z:" + (ca + ".pem").replace("/", "\\")], check=True)
+    run([WINE_RUN, trust, "Z:" + (ca + ".pem").replace("/", "\\")], check=True, what="the CA trust tool")
 
 
 def pad_table(path, count=4096):
@@ -460,7 +551,7 @@ def signer(name, change_byte=False, padded=False):
 
 def window_texts(reader_exe):
     """The names and values of the window's children, as a screen reader reads them."""
-    reader = run([WINE_RUN, reader_exe], input="tree\n", timeout=60)
+    reader = run([WINE_RUN, reader_exe], input="tree\n", timeout=60, what="the screen reader")
     return reader.stdout
 
 
@@ -562,8 +653,17 @@ def signed_setup_own_file_unreadable(probe_exe, reader_exe, elsewhere_exe):
 def main():
     setup_exe, probe_exe, reader_exe, elsewhere_exe = sys.argv[1:5]
     os.makedirs(SHOTS, exist_ok=True)
+    prefix = os.path.join(BUILD, "wineprefix")
+    if run([os.path.join(REPO, "tools", "wine-server"), "check", prefix], timeout=30).returncode != 0:
+        print(f"FAIL: no persistent Wine server runs for {prefix}: the programs of the first scenario would start "
+              "one, whose services hold the output of the commands the test reads (tools/test.sh starts it)")
+        return 1
     failures = 0
-    warm_up(setup_exe, probe_exe)
+    try:
+        warm_up(setup_exe, probe_exe)
+    except Failure as failure:
+        print(f"FAIL: {failure}")
+        return 1
     # Every scenario after the first starts its copy after an earlier one has ended.
     scenarios = {
         "clean_installation": clean_installation,
@@ -587,8 +687,10 @@ def main():
             scenario(setup_exe, probe_exe)
         except Failure as failure:
             failures += 1
-            print(f"FAIL: {failure}")
-        stop_launched()
+            print(f"FAIL: {name}: {failure}")
+        for stuck in stop_launched():
+            failures += 1
+            print(f"FAIL: {name}: {stuck}")
     clean_machine()
     return 1 if failures else 0
 
