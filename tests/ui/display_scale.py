@@ -23,7 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from window_input import (BACKGROUND, BLUE, AMBER, RED, WHITE, RULE, Driver, Failure, SHOTS,  # noqa: E402
-                          capture, expect_exit_zero, xdotool)
+                          capture, expect_exit_zero, wine_server, xdotool)
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ["QV_BUILD_DIR"]
@@ -70,14 +70,13 @@ def prepare_prefix(dpi):
              "/d", str(dpi), "/f", check=True)
         open(marker, "w").close()
     # Started here so that Wine's services do not hold the test's output open.
-    subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=dict(os.environ, WINEPREFIX=prefix))
-    wine(prefix, "wineboot")
+    wine_server("start", prefix)
     return prefix
 
 
 def stop_prefix(prefix):
     if prefix != os.path.join(BUILD, "wineprefix"):
-        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix))
+        wine_server("stop", prefix)
 
 
 class Screens:

@@ -183,6 +183,15 @@ STATIC_TEXT, PUSH_BUTTON, CHECK_BUTTON, PROGRESS_BAR = 0x29, 0x2B, 0x2C, 0x30
 UNAVAILABLE, CHECKED, INVISIBLE = 0x1, 0x10, 0x8000
 
 
+def wine_server(action, prefix):
+    """Starts (after the set-up's own server has ended), checks or stops the prefix's persistent Wine server."""
+    result = subprocess.run([os.path.join(REPO, "tools", "wine-server"), action, prefix], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=300)
+    if result.returncode != 0 and action != "check":
+        raise Failure(f"wine-server {action} {prefix}: {result.stderr.strip()}")
+    return result.returncode == 0
+
+
 def xdotool(*arguments):
     subprocess.run(["xdotool", *arguments], check=True)
 
@@ -624,10 +633,9 @@ def contrast_prefix():
         for key, name, value in commands:
             subprocess.run([wine_run, "reg", "add", key, "/v", name, "/d", value, "/f"], check=True, **quiet)
         # The server keeps the colours it started with until it ends.
-        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(env, WINEPREFIX=prefix))
-        subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=dict(env, WINEPREFIX=prefix))
+        wine_server("stop", prefix)
         open(os.path.join(prefix, ".quorvane-ready"), "w").close()
-    subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=dict(env, WINEPREFIX=prefix), **{k: v for k, v in quiet.items() if k != "env"})
+    wine_server("start", prefix)
     return env
 
 
@@ -681,7 +689,7 @@ def high_contrast_screens(exe, reader_exe):
             reader.stop()
             driver.stop()
     finally:
-        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=dict(env, WINEPREFIX=env["WINEPREFIX_OVERRIDE"]))
+        wine_server("stop", env["WINEPREFIX_OVERRIDE"])
 
 
 def main():
