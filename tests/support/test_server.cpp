@@ -194,6 +194,8 @@ std::vector<RecordedRequest> TestServer::Requests(std::string_view contains) con
             requests.back().path = value;
         } else if (key == "version") {
             requests.back().version = value;
+        } else if (key == "sent" && value != "-") {
+            requests.back().sent = std::stoull(value);
         }
     }
     return requests;

@@ -21,6 +21,8 @@ struct RecordedRequest {
     std::string path;      // the target in origin form: path with query
     std::string version;
     std::vector<std::pair<std::string, std::string>> headers;  // in the order received
+    // The body bytes the answer handed to its connection; none until the answer has ended.
+    std::optional<std::uint64_t> sent;
 
     // The first header of that name (case-insensitive), or nullopt.
     std::optional<std::string> Header(std::string_view name) const;

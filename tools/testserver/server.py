@@ -26,6 +26,10 @@ PIECE = 256 * 1024
 MAX_WAIT_MS = 120_000
 ENDLESS_LIMIT_S = 300
 HEAD_LIMIT = 64 * 1024
+# Socket buffers of the server's own connections, the proxy's included: small
+# enough that what the server counts as sent is close to what the client read
+# (the host's defaults grow a loopback buffer to tens of MiB).
+SOCKET_BUFFER = 512 * 1024
 CONTROL_BODY_LIMIT = 1024 * 1024 * 1024
 
 REASONS = {200: "OK", 204: "No Content", 206: "Partial Content", 301: "Moved Permanently",
@@ -148,12 +152,23 @@ def linux_path(path):
 
 # --- state shared by the listeners ------------------------------------------
 
+class RequestRecord:
+    def __init__(self, number, lines):
+        self.number = number
+        self.lines = lines
+        self.sent = None  # body bytes handed to the connection; None until the answer has ended
+
+    def __str__(self):
+        sent = "-" if self.sent is None else self.sent
+        return f"request {self.number}\n" + "".join(line + "\n" for line in self.lines) + f"sent {sent}\nend\n"
+
+
 class State:
     def __init__(self, folder):
         self.folder = folder
         self.ports = {}
         self.sequence = itertools.count(1)
-        self.requests = []          # (target, text)
+        self.requests = []          # (target, RequestRecord)
         self.connects = []          # (host:port, text)
         self.blobs = {}
         self.host_rules = {}
@@ -170,15 +185,19 @@ class State:
         return None
 
     def record_request(self, listener, peer_port, method, target, version, headers):
-        lines = [f"request {next(self.sequence)}", f"listener {listener}",
-                 f"connect {self.proxy_links.get(peer_port, '-')}",
-                 f"method {method}", f"target {target}", f"path {origin_form(target)}",
-                 f"version {version}"]
-        lines += [f"header {name}: {value}" for name, value in headers]
-        lines.append("end")
-        text = "\n".join(lines) + "\n"
-        self.requests.append((target, text))
-        self.log.write(text)
+        record = RequestRecord(next(self.sequence), [
+            f"listener {listener}", f"connect {self.proxy_links.get(peer_port, '-')}", f"method {method}",
+            f"target {target}", f"path {origin_form(target)}", f"version {version}"]
+            + [f"header {name}: {value}" for name, value in headers])
+        self.requests.append((target, record))
+        self.log.write(f"request {record.number}\n" + "".join(line + "\n" for line in record.lines) + "end\n")
+        self.log.flush()
+        return record
+
+    def record_sent(self, record, sent):
+        """The body bytes that the answer to a request handed to its connection, once the answer has ended."""
+        record.sent = sent
+        self.log.write(f"sent {record.number} {sent}\n")
         self.log.flush()
 
     def record_connect(self, target, outcome):
@@ -344,6 +363,11 @@ class Scenario:
         return headers
 
 
+def small_buffers(sock):
+    for option in (socket.SO_SNDBUF, socket.SO_RCVBUF):
+        sock.setsockopt(socket.SOL_SOCKET, option, SOCKET_BUFFER)
+
+
 def reset_on_close(writer):
     """The next close sends a TCP reset, as a broken network path does."""
     sock = writer.get_extra_info("socket")
@@ -372,8 +396,8 @@ async def pace(started, sent, rate):
             await asyncio.sleep(wait)
 
 
-async def send_body(writer, scenario, body, framing):
-    """Returns False when the connection was cut on purpose."""
+async def send_body(writer, scenario, body, framing, counted):
+    """Returns False when the connection was cut on purpose. counted(n) is told of every n body bytes written."""
     total = body.size
     cut = scenario.number("cut", -1)
     stall_ms = scenario.number("stall", 0)
@@ -414,6 +438,7 @@ async def send_body(writer, scenario, body, framing):
         else:
             writer.write(data)
         offset += len(data)
+        counted(len(data))
         await writer.drain()
         await pace(started, offset, rate)
     if cut >= 0:
@@ -434,7 +459,7 @@ def connection_gone(writer):
     return raw is not None and raw.is_closing()
 
 
-async def serve_scenario(writer, state, method, target, headers, tls):
+async def serve_scenario(writer, state, method, target, headers, tls, counted):
     scenario = Scenario(state, target, headers, tls)
     delay = scenario.number("delay", 0)
     if delay:
@@ -461,7 +486,7 @@ async def serve_scenario(writer, state, method, target, headers, tls):
         head.append(("Connection", "close"))
         writer.write(response_head(status, head))
         if not no_body:
-            await send_body(writer, scenario, body, length_mode)
+            await send_body(writer, scenario, body, length_mode, counted)
         await writer.drain()
         if length_mode == "close":
             # Wine's WinHTTP misses the end of a close-delimited body that ends
@@ -474,20 +499,26 @@ async def serve_scenario(writer, state, method, target, headers, tls):
 
 async def handle_http(state, listener, tls, reader, writer):
     peer_port = writer.get_extra_info("peername")[1]
+    record, sent = None, [0]
+
+    def counted(count):
+        sent[0] += count
     try:
         request = await read_head(reader)
         if request is None:
             return
         method, target, version, headers, _ = request
-        state.record_request(listener, peer_port, method, target, version, headers)
+        record = state.record_request(listener, peer_port, method, target, version, headers)
         await read_request_body(reader, headers)
         try:
-            await serve_scenario(writer, state, method, target, headers, tls)
+            await serve_scenario(writer, state, method, target, headers, tls, counted)
         except (BadRequest, ValueError) as error:
             await simple_response(writer, 400, f"{error}\n".encode())
     except (BadRequest, ConnectionError, asyncio.IncompleteReadError, ssl.SSLError):
         pass
     finally:
+        if record is not None:
+            state.record_sent(record, sent[0])
         close_quietly(writer)
 
 
@@ -547,6 +578,7 @@ async def handle_proxy(state, reader, writer):
                 return
             state.record_connect(target, state.listener_for_port(local_port)[:-len("_port")])
             up_reader, up_writer = await asyncio.open_connection(LOOPBACK, local_port)
+            small_buffers(up_writer.get_extra_info("socket"))
             state.proxy_links[up_writer.get_extra_info("sockname")[1]] = target
             writer.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
             await writer.drain()
@@ -572,7 +604,7 @@ def query_number(query, name, default=0):
 
 def matching(records, query):
     text = (query.get("contains") or [""])[0]
-    return "".join(record for key, record in records if text in key).encode()
+    return "".join(str(record) for key, record in records if text in key).encode()
 
 
 async def control(state, method, target, body):
@@ -686,6 +718,8 @@ async def main():
     async def listen(name, handler, context=None):
         server = await asyncio.start_server(handler, LOOPBACK, 0, ssl=context, limit=HEAD_LIMIT,
                                             ssl_handshake_timeout=30 if context else None)
+        # Accepted connections take the listening socket's buffer sizes.
+        small_buffers(server.sockets[0])
         state.ports[name] = server.sockets[0].getsockname()[1]
         servers.append(server)
 
