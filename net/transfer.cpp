@@ -110,8 +110,9 @@ void DownloadToFile(const std::wstring& address, const std::wstring& destination
             }
             if (read == 0) break;
             if (limit && received + read > limit->max_bytes) throw std::runtime_error(limit->message);
-            // A failed write shows in the stream's state when the file is closed.
-            file.write(buffer.data(), static_cast<std::streamsize>(read));
+            // A write that fails (a full disk) ends the transfer at once: reading
+            // on would only fill the disk for every other program too.
+            if (!file.write(buffer.data(), static_cast<std::streamsize>(read))) Fail(transport::kCannotSaveFile);
             ready -= std::min(read, ready);
             received += read;
             PostProgress(DownloadPercent(start_percent, end_percent, received, total), text, RunState::Running);

@@ -19,7 +19,8 @@ std::string FetchToMemory(const std::wstring& address, const std::wstring& purpo
 // Streams the one address's body into destination, created or truncated, and
 // posts a record from start_percent to end_percent with text_prefix +
 // text_suffix after every read. A failed request leaves the destination
-// untouched; a later failure leaves what was written so far.
+// untouched; a later failure leaves what was written so far. A write that
+// fails ends the transfer there, with the failure to save the file.
 //
 // With a limit, the transfer stops as soon as more than max_bytes have
 // arrived and fails with the caller's message: a server must not be able to

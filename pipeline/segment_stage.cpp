@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 
@@ -13,6 +14,13 @@
 #include "pipeline/stages.h"
 
 namespace quorvane {
+namespace {
+
+// The segment manifest names no size: a database body longer than this is
+// refused as soon as it shows, so that no server can fill the user's disk.
+constexpr std::uint64_t kSegmentDatabaseCap = std::uint64_t{256} << 20;
+
+}  // namespace
 
 void RunSegmentStage() {
     PostProgress(82, kFetchingSegmentVersion, RunState::Running);
@@ -34,7 +42,8 @@ void RunSegmentStage() {
     DownloadFromCandidates(BuildDownloadCandidates(remote.url), download_path, 86, kTryingOtherSegmentAddress,
                            kSegmentDownloadFailed, [&](const std::wstring& candidate) {
                                DownloadToFile(candidate, download_path, kSegmentDatabasePurpose, 86, 94,
-                                              kDownloadingSegments, remote.version);
+                                              kDownloadingSegments, remote.version,
+                                              DownloadLimit{kSegmentDatabaseCap, kSegmentDatabaseTooLarge});
                                PostProgress(95, kVerifyingSegments, RunState::Running);
                                VerifySegmentDownload(remote);
                            });

@@ -40,5 +40,6 @@ inline constexpr const char* kCancelled = "安装已取消";
 inline constexpr const char* kOwnSignatureUnreadable = "无法读取安装程序自身的数字签名";
 inline constexpr const char* kNoSegmentFolder = "无法定位本地号段缓存目录";
 inline constexpr const char* kSegmentDownloadFailed = "号段库下载失败";
+inline constexpr const char* kSegmentDatabaseTooLarge = "号段库文件过大";
 
 }  // namespace quorvane

@@ -60,6 +60,30 @@ protected:
         EXPECT_EQ(ReadFile(data() / L"segment-manifest.json"), old_record_) << "the old record was changed";
         EXPECT_TRUE(LeftoversHere().empty()) << LeftoversHere().front().string();
     }
+    // Serves a segment release whose database is the server's pattern body of
+    // size bytes, on every trusted domain; returns the path its requests show.
+    std::string ServePatternSegments(const std::string& version, std::uint64_t size) {
+        const std::string tail = tag_ + "/pattern-" + version + ".qvrdb";
+        ServeSegmentManifest(SegmentManifestJson(
+            version, server_.Url(L"files.quorvane.com", "size=" + std::to_string(size), tail), server_.Sha256(size)));
+        return tail;
+    }
+    // The body bytes the server handed to each request for the path, once each
+    // of the expected count has ended (the server sees a closed connection a
+    // little after the client has gone).
+    std::vector<std::uint64_t> SentFor(const std::string& path, std::size_t count) const {
+        std::vector<std::uint64_t> sent;
+        for (int tries = 0; tries < 200; ++tries) {
+            sent.clear();
+            for (const RecordedRequest& request : server_.Requests(path)) {
+                if (request.sent) sent.push_back(*request.sent);
+            }
+            if (sent.size() >= count) break;
+            Sleep(100);
+        }
+        EXPECT_EQ(sent.size(), count) << "requests whose answer ended, for " << path;
+        return sent;
+    }
     void ExpectInstalled(const std::string& database, const std::string& version) const {
         EXPECT_TRUE(ReadFile(data() / L"segments.qvrdb") == database) << "the new database is not in place";
         EXPECT_NE(ReadFile(data() / L"segment-manifest.json").find("\"version\": \"" + version + "\""),
@@ -132,6 +156,22 @@ TEST_F(RunFaultTest, ServerStallingPastTheReceiveTimeout) {
     EXPECT_TRUE(Leftovers().empty());
 
     EXPECT_EQ(LastState(RunInstallation(manifest)), RunState::Finished);
+}
+
+// The segment manifest names no size: a body longer than the fixed cap is
+// refused as soon as it shows, on every address, and nothing stays behind.
+TEST_F(RunFaultTest, DatabaseLongerThanTheCapIsRefusedAtTheCap) {
+    constexpr std::uint64_t kCap = std::uint64_t{256} << 20;
+    const std::string path = ServePatternSegments("4", kCap + (64u << 20));
+
+    const auto refused = RunSegmentStageOnly();
+    EXPECT_EQ(Outcome(refused), "号段库文件过大") << Describe(refused);
+    for (const std::uint64_t sent : SentFor(path, 3)) {
+        EXPECT_GT(sent, kCap) << "the body stopped before the cap";
+        EXPECT_LE(sent, kCap + (16u << 20)) << "the download read on past the cap";
+    }
+    EXPECT_TRUE(LeftoversHere().empty());
+    EXPECT_TRUE(fs::is_empty(data())) << "the data folder is not empty";
 }
 
 TEST_F(RunFaultTest, DatabaseHeldByAnotherProcessStaysInPlace) {
@@ -223,21 +263,52 @@ protected:
     std::optional<ScopedEnvironment> local_;
 };
 
-// The transfer runs to the end of the body and only then finds that its file
-// could not be saved; no address can help.
+// The write that finds the disk full ends the transfer at once, on each
+// address: a body far longer than the free space is not read to its end.
 TEST_F(ScratchDiskFaultTest, FullDiskDuringTheDatabaseDownload) {
     InstallSegments("1", SegmentDatabase(100000, 'j'));
-    const std::string database = SegmentDatabase(2u << 20, 'k');
-    ServeSegments("2", database);
-    FillDiskLeaving(Filler(), 1u << 20);
+    constexpr std::uint64_t kFree = 1u << 20;
+    const std::string path = ServePatternSegments("2", kFree + (64u << 20));
+    FillDiskLeaving(Filler(), kFree);
 
     const auto full = RunSegmentStageOnly();
     EXPECT_EQ(Outcome(full), "保存下载文件失败") << Describe(full);
+    for (const std::uint64_t sent : SentFor(path, 3)) {
+        EXPECT_LE(sent, kFree + (16u << 20)) << "read on after the disk was full";
+    }
     ExpectOldSegmentsKept();
 
     fs::remove(Filler());
+    const std::string database = SegmentDatabase(2u << 20, 'k');
+    ServeSegments("2", database);
     EXPECT_EQ(LastState(RunSegmentStageOnly()), RunState::Finished);
     ExpectInstalled(database, "2");
+}
+
+// The same for the installer, with the temporary folder on the scratch disk.
+TEST_F(ScratchDiskFaultTest, FullDiskDuringTheInstallerDownload) {
+    ServeSegments("1", SegmentDatabase(1000, 'o'));
+    const fs::path temp = disk_->writable / Utf8ToWide(tag_) / L"temp";
+    fs::create_directories(temp);
+    const ScopedEnvironment tmp(L"TMP", temp.wstring());
+    const ScopedEnvironment temp_variable(L"TEMP", temp.wstring());
+    constexpr std::uint64_t kFree = 1u << 20;
+    const std::uint64_t size = kFree + (64u << 20);
+    const std::string tail = tag_ + "/pattern-setup.exe";
+    const std::wstring manifest =
+        ServeBlob("manifest-9.1.json",
+                  InstallerManifestJson("9.1", server_.Url(L"files.quorvane.com", "size=" + std::to_string(size), tail),
+                                        server_.Sha256(size), size),
+                  nullptr, L"update.quorvane.com");
+    FillDiskLeaving(Filler(), kFree);
+
+    const auto full = RunInstallation(manifest);
+    EXPECT_EQ(Outcome(full), "保存下载文件失败") << Describe(full);
+    for (const std::uint64_t sent : SentFor(tail, 3)) {
+        EXPECT_LE(sent, kFree + (16u << 20)) << "read on after the disk was full";
+    }
+    EXPECT_TRUE(fs::is_empty(temp)) << "the temporary folder keeps the run's files";
+    EXPECT_FALSE(fs::exists(ProgramFile()));
 }
 
 // Room for the database but not for its record: the record's write must be
