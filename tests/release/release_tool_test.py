@@ -1,10 +1,38 @@
 #!/usr/bin/env python3
 """The maker's release tool (quorvane-release) on real files and against the
-local HTTPS test server: both manifests written and read back, each refusal
-with its message, the publisher comparison, atomic writes, and `check` before
-and after publishing, on every manifest address and mirror, with the clients'
-redirects and limits. A whole installation from manifests the tool wrote is the
-end-to-end test (tests/e2e), whose release publish_release.py writes with it.
+local HTTPS test server. A whole installation from manifests the tool wrote is
+the end-to-end test (tests/e2e), whose release publish_release.py writes with it.
+
+What the tool promises, and the check that holds it to each (function names):
+  manifest, segments
+  - write the manifest the clients read: the file's size and SHA-256, the
+    version and address as given (check_written_manifests)
+  - refuse, writing nothing: a version whose installer file name Windows cannot
+    create, an address that is not HTTPS or not on a trusted domain, a database
+    without its header, an empty installer or database, a text the installer's
+    reader would read otherwise (check_refusals, check_writes)
+  - never write over an input: the installer, a setup, the database, compared
+    as files, so also through another name (check_writes)
+  - --publisher-of for every setup offered, or --unsigned-setup, never both
+    nor neither; each setup's judgement of the installer; --version left out
+    is the installer's ProductVersion (check_publisher)
+  - a temporary file beside the output, read back before the rename, so a
+    failed write keeps the old manifest; a symbolic link written through and
+    kept, one that leads nowhere refused; the old file's mode kept, a new one's
+    from the umask, so the web server reads it (check_writes)
+  check
+  - each manifest from every address in the clients' order; one that fails,
+    or differs in any field from the first that answers, fails (check_mirrors)
+  - the installer and the database from each mirror: status, size, SHA-256,
+    header; --publisher-of judges the first mirror's installer
+    (check_mirrors, check_served_signature)
+  - each address requested as written; at most 10 redirects of 301, 302, 303,
+    307 and 308, each relative one resolved against the address just asked,
+    never HTTPS to HTTP; the final address and any redirect off the trusted
+    domains named; a body stopped past the manifest's size (check_mirrors,
+    check_transfers)
+  - a non-zero exit when any address would fail a client; an address and a
+    file for the same manifest refused (check_mirrors, check_writes)
 
     release_tool_test.py TOOL
 """
@@ -352,19 +380,40 @@ def check_mirrors(control, installer_path, database_path):
            and " ok " in line(lines, "installer manifest", "update.quorvane.net"),
            "an older installer manifest on a fallback domain fails")
 
-    # .cn now redirects with each status WinHTTP follows, relative to the path asked for.
-    control.put(rules, json.dumps({"files.quorvane.cn": [f"status={status},header=Location:tool-relative"
-                                                         for status in (301, 302, 303, 307, 308)]
+    # .cn now redirects with each status WinHTTP follows, each relative to the address just asked for.
+    chain = ((301, "sub/one"), (302, "two"), (303, "/x/hosts=tool-mirrors/three"), (307, "four?v=2"), (308, "five"))
+    control.put(rules, json.dumps({"files.quorvane.cn": [f"status={status},header=Location:{location}"
+                                                         for status, location in chain]
                                                         + ["blob=tool-installer"],
                                    "*": "blob=tool-installer"}).encode())
     control.put(manifest_rules, json.dumps({"*": "blob=tool-manifest"}).encode())
     result, lines = run_check(*published)
     expect(result.returncode == 0 and lines[-1:] == ["all 12 addresses serve the release"],
            "check passes once every address serves the release")
+    followed = request_paths(control, "hosts=tool-mirrors", "files.quorvane.cn:443")[-6:]
     expect(line(lines, "installer ", "files.quorvane.cn").endswith(
-        "-> https://files.quorvane.cn/x/hosts=tool-mirrors/tool-exact/tool-relative"),
-        "relative redirects of 301, 302, 303, 307 and 308 lead from the path asked for, and the final address "
-        "is shown")
+        "-> https://files.quorvane.cn/x/hosts=tool-mirrors/five") and followed[1:] == [
+            "/x/hosts=tool-mirrors/tool-exact/sub/one", "/x/hosts=tool-mirrors/tool-exact/sub/two",
+            "/x/hosts=tool-mirrors/three", "/x/hosts=tool-mirrors/four?v=2", "/x/hosts=tool-mirrors/five"],
+        "relative redirects of 301, 302, 303, 307 and 308 lead from the address just asked, and the final address "
+        "is shown", str(followed))
+
+    # The first address fails and the second answers: the third is held against the second, in every field.
+    relabelled = os.path.join(FOLDER, "check-m-relabelled.json")
+    run("manifest", "--installer", write("relabelled.exe", os.urandom(1000)), "--version", "2026.12.1",
+        "--url", "https://files.quorvane.com" + installer_tail, "--output", relabelled)
+    control.serve_file("tool-manifest-relabelled", relabelled)
+    control.put(manifest_rules, json.dumps({"update.quorvane.com": "status=503",
+                                            "update.quorvane.net": "blob=tool-manifest-relabelled",
+                                            "*": "blob=tool-manifest"}).encode())
+    result, lines = run_check(*published)
+    expect(result.returncode == 1 and lines[-1:] == ["2 of 12 addresses would fail a client"]
+           and line(lines, "installer manifest", "update.quorvane.com").endswith("(status 503)")
+           and " ok " in line(lines, "installer manifest", "update.quorvane.cn")
+           and "(clients on this address would install version 2026.12.1)"
+           in line(lines, "installer manifest", "update.quorvane.net")
+           and " ok " in line(lines, "installer ", "files.quorvane.com"),
+           "a manifest of the same version for another file fails against the first address that answers")
 
 
 def check_transfers(control, installer_path, database_path):
@@ -434,9 +483,10 @@ def check_served_signature(control, setups, padded, database_path):
                f"check --publisher-of judges the first mirror's installer with {description}", first)
 
 
-def check_writes(installer_path, database_path):
-    """Nothing but a whole, verified manifest ever replaces the old one, and
-    never over its own input; the small refusals a maker meets first."""
+def check_writes(installer_path, database_path, setup):
+    """Nothing but a whole, verified manifest ever replaces the old one, with
+    the old one's mode, and never over its own input; the small refusals a
+    maker meets first."""
     output = os.path.join(FOLDER, "atomic.json")
     url = "https://files.quorvane.com/r/a.exe"
     run("manifest", "--installer", installer_path, "--version", "1", "--url", url, "--output", output)
@@ -472,14 +522,43 @@ def check_writes(installer_path, database_path):
            and not os.path.exists(os.path.join(FOLDER, "missing")), "a symbolic link that leads nowhere is refused",
            result.stderr)
 
-    with open(installer_path, "rb") as stream:
-        installer = stream.read()
-    result = run("manifest", "--installer", installer_path, "--version", "1", "--url", url,
-                 "--output", os.path.join(FOLDER, ".", os.path.basename(installer_path)))
-    with open(installer_path, "rb") as stream:
-        unchanged = stream.read() == installer
-    expect(result.returncode == 1 and "is the input file" in result.stderr and unchanged,
-           "an output naming the installer is refused and the installer is unchanged", result.stderr)
+    # The web server reads the new manifest as it read the old one; a new one
+    # is as readable as the umask allows, not the owner's alone.
+    os.chmod(output, 0o604)
+    replaced = run("manifest", "--installer", installer_path, "--version", "4", "--url", url, "--output", output)
+    kept_mode = os.stat(output).st_mode & 0o7777
+    fresh = os.path.join(FOLDER, "fresh.json")
+    if os.path.exists(fresh):
+        os.remove(fresh)
+    created = subprocess.run([TOOL, "manifest", "--installer", installer_path, "--version", "4", "--url", url,
+                              "--unsigned-setup", "--output", fresh], capture_output=True, text=True, umask=0o027)
+    fresh_mode = os.stat(fresh).st_mode & 0o7777 if os.path.exists(fresh) else None
+    expect(replaced.returncode == 0 and created.returncode == 0 and kept_mode == 0o604 and fresh_mode == 0o640,
+           "a replaced manifest keeps the old file's mode and a new one takes the umask's",
+           f"replaced {oct(kept_mode)}, new {fresh_mode and oct(fresh_mode)}: {replaced.stderr}{created.stderr}")
+
+    # Each input, named through another path or a hard link of another name.
+    setup_link = os.path.join(FOLDER, "setup-link.json")
+    database_link = os.path.join(FOLDER, "database-link.json")
+    for link, target in ((setup_link, setup), (database_link, database_path)):
+        if os.path.exists(link):
+            os.remove(link)
+        os.link(target, link)
+    inputs = [(installer_path, ["manifest", "--installer", installer_path, "--version", "1", "--url", url,
+                                "--output", os.path.join(FOLDER, ".", os.path.basename(installer_path))]),
+              (setup, ["manifest", "--installer", os.path.join(FOLDER, "same.exe"), "--publisher-of", setup,
+                       "--version", "2026.12.1", "--url", url, "--output", setup_link]),
+              (database_path, ["segments", "--database", database_path, "--version", "1", "--rows", "1",
+                               "--url", url, "--output", database_link])]
+    for path, arguments in inputs:
+        with open(path, "rb") as stream:
+            before = stream.read()
+        result = run(*arguments)
+        with open(path, "rb") as stream:
+            unchanged = stream.read() == before
+        expect(result.returncode == 1 and "is the input file" in result.stderr and unchanged,
+               f"an output that is the input {os.path.basename(path)} is refused and the input is unchanged",
+               result.stderr)
 
     empty = write("empty.exe", b"")
     segments = ["segments", "--database", database_path, "--version", "1", "--url", url, "--output", output]
@@ -487,6 +566,18 @@ def check_writes(installer_path, database_path):
         ("--help", [], 0, "usage:"),
         ("an empty installer", ["manifest", "--installer", empty, "--version", "1", "--url", url, "--output", output],
          1, f'the installer "{empty}" is empty'),
+        ("an empty database", ["segments", "--database", empty, "--version", "1", "--rows", "1", "--url", url,
+                               "--output", output], 1, f'the database "{empty}" is empty'),
+        ("--unsigned-setup with --publisher-of", ["manifest", "--installer", installer_path, "--version", "1",
+                                                  "--url", url, "--publisher-of", setup, "--unsigned-setup",
+                                                  "--output", output],
+         2, "--unsigned-setup and --publisher-of exclude each other"),
+        ("--manifest with --manifest-file", ["check", "--manifest", "https://update.quorvane.com/m.json",
+                                             "--manifest-file", output], 2,
+         "--manifest and --manifest-file exclude each other"),
+        ("--segment-manifest with --segment-manifest-file",
+         ["check", "--segment-manifest", "https://update.quorvane.com/s.json", "--segment-manifest-file", output], 2,
+         "--segment-manifest and --segment-manifest-file exclude each other"),
         ("a missing --rows", segments, 2, "--rows is missing"),
         ("--rows out of range", [*segments, "--rows", "99999999999999999999"], 2,
          '--rows takes a whole number from 1 to 18446744073709551615, not "99999999999999999999"'),
@@ -503,7 +594,7 @@ def main():
     installer_path, database_path = check_written_manifests()
     check_refusals(installer_path, database_path)
     setups, padded = check_publisher()
-    check_writes(installer_path, database_path)
+    check_writes(installer_path, database_path, setups[0])
     control = publish_release.Control(ENDPOINTS["control_port"])
     check_mirrors(control, installer_path, database_path)
     check_transfers(control, installer_path, database_path)
