@@ -26,12 +26,15 @@ the operator and the variant, so it stays the same while that line does.
 
 A sample draws an operator for each fault, all that have sites left equally
 likely, then one of its sites; at most one fault a source line. The same seed
-gives the same sample of the same sources.
+gives the same sample of the same sources. QV_FAULT_FOLDERS (product folders,
+separated by commas, e.g. "tools/release,ui") keeps the sites to those folders;
+the map is still checked for every product folder.
 """
 
 import collections
 import difflib
 import hashlib
+import os
 import random
 import re
 import subprocess
@@ -780,9 +783,21 @@ def product_sources():
     return files
 
 
+def site_folders():
+    """The product folders whose sites a sample draws from: QV_FAULT_FOLDERS, or all of them."""
+    named = [folder.strip().strip("/") for folder in os.environ.get("QV_FAULT_FOLDERS", "").split(",")]
+    named = [folder for folder in named if folder]
+    unknown = [folder for folder in named if folder not in PRODUCT_FOLDERS]
+    if unknown:
+        sys.exit(f"QV_FAULT_FOLDERS names {', '.join(unknown)}: not among the product folders "
+                 f"{', '.join(PRODUCT_FOLDERS)}")
+    return named or PRODUCT_FOLDERS
+
+
 def all_sites():
     faults = []
-    for source in product_sources():
+    folders = site_folders()
+    for source in (path for path in product_sources() if path.parent.relative_to(REPO).as_posix() in folders):
         relative = source.relative_to(REPO).as_posix()
         faults += find_sites(relative, source.read_text(encoding="utf-8"))
     return sorted(faults, key=lambda fault: fault.id)

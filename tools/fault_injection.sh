@@ -25,7 +25,8 @@
 # maps its file to, and when they all pass, the rest of the suite. A fault
 # listed in tests/faults/equivalent.txt (its id and why no test can see it) is
 # not run. QV_FAULT_WHOLE_SUITE=0 counts a fault its mapped tests pass as
-# missed without running the rest (a score that can only be lower). The diff
+# missed without running the rest (a score that can only be lower);
+# QV_FAULT_FOLDERS=tools/release,ui draws the faults from those folders alone. The diff
 # of every missed fault follows the results. Fuzz targets
 # fuzz QV_FUZZ_SECONDS (10 unless set) after replaying their corpus.
 set -euo pipefail
