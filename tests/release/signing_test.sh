@@ -12,6 +12,19 @@
 # publishable, and the installer input inside the output folder stays as it
 # was. Then asks WinVerifyTrust under Wine, with the test CA trusted in the
 # project's prefix only, and prints what Wine answers.
+#
+# What tools/release.sh promises, each held by a check below:
+# - one kind of key, a token's (PKCS#11, the URI without the PIN) or a file's;
+#   both, neither, or a PIN inside the URI refused before anything changes
+# - the PIN or password on osslsigncode's standard input only: in no output,
+#   no command line; a wrong PIN fails plainly
+# - SHA-256, each file its own description, an RFC 3161 timestamp whose chain
+#   verifies (none only with QV_NO_TIMESTAMP=1, warned), the expiry printed,
+#   an expired certificate refused, fewer than 30 days warned
+# - every signature verified, and the setup without it is the unsigned build
+# - inputs never written: one that is a file the run replaces refused, and
+#   the installer may not take a published file's name
+# - a failed run leaves nothing publishable, an earlier release's files neither
 #   signing_test.sh BUILD_DIR SETUP_EXE VERIFY_TRUST_EXE TRUST_TEST_CA_EXE
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -186,6 +199,18 @@ check "a wrong PIN leaves nothing publishable" nothing_publishable "$out"
 check "the wrong PIN shows in none of the output" bash -c "! grep -qF -- '$(cat "$folder/wrong-pin")' '$folder/wrong-pin.log'"
 
 other=$folder/other
+# The choice of key and what may be published, refused before anything is built or changed.
+check "both kinds of key are refused" refused "give one kind of key: QV_SIGN_PKCS12, or QV_SIGN_PKCS11_MODULE" \
+  "$other" both-keys "${token[@]}" $(key_file signer) QV_TIMESTAMP_URL="$timestamp_url"
+check "no key is refused" refused "name a key: QV_SIGN_PKCS11_MODULE with QV_SIGN_KEY_URI (a token)" \
+  "$other" no-key QV_TIMESTAMP_URL="$timestamp_url"
+check "a key URI that carries the PIN is refused" refused "QV_SIGN_KEY_URI carries the PIN" "$other" pin-in-uri \
+  QV_SIGN_PKCS11_MODULE="$module" "QV_SIGN_KEY_URI=pkcs11:token=quorvane-test;object=signer;pin-value=$pin" \
+  QV_SIGN_CERTS="$folder/chain.pem" QV_SIGN_PIN_FILE="$folder/pin" QV_TIMESTAMP_URL="$timestamp_url"
+cp "$installer" "$folder/SHA256SUMS"
+check "an installer named like a published file is refused" refused "the full installer may not be named SHA256SUMS" \
+  "$other" reserved-name $(key_file signer) QV_TIMESTAMP_URL="$timestamp_url" QV_SIGN_INSTALLER="$folder/SHA256SUMS"
+check "the refused runs changed nothing" test ! -e "$other"
 check "a timestamp whose chain does not verify is refused" \
   refused "the signature of QuorvaneSetup.exe carries no timestamp whose chain verifies" "$other" untrusted-timestamp \
   $(key_file signer) QV_TIMESTAMP_URL="$timestamp_url" QV_TIMESTAMP_CA_FILE=/etc/ssl/certs/ca-certificates.crt
