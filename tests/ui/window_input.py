@@ -116,10 +116,16 @@ class Driver(Program):
 
 
 class Reader(Program):
-    """One screen_reader.exe beside the window: asks it what a screen reader asks."""
+    """One screen_reader.exe beside the window: asks it what a screen reader asks. It listens to events from its
+    start; with window_later, the caller shows the window and then waits for ready()."""
 
-    def __init__(self, exe, env=None):
+    def __init__(self, exe, env=None, window_later=False):
         super().__init__(exe, env=env)
+        self.expect("reader listening")
+        if not window_later:
+            self.ready()
+
+    def ready(self):
         self.expect("reader ready")
 
     def ask(self, command):
@@ -680,14 +686,18 @@ def high_contrast_screens(exe, reader_exe):
         finally:
             reader.stop()
             driver.stop()
-        driver = Driver(exe, "--high-contrast", "--unsupported", env=env)
-        reader = Reader(reader_exe, env=env)
+        # A reader that listens before the window shows is told the unsupported screen, with no key pressed.
+        reader = Reader(reader_exe, env=env, window_later=True)
+        driver = None
         try:
-            time.sleep(0.5)
+            driver = Driver(exe, "--high-contrast", "--unsupported", env=env)
+            reader.ready()
+            expect_outcome_told(reader, time.time(), "当前系统无法安装", "Windows 10 1809 及以上版本\\nWindows 11（64 位）")
             check_texts_readable(driver, reader, capture(driver, "contrast-unsupported"), "high contrast, unsupported")
         finally:
             reader.stop()
-            driver.stop()
+            if driver is not None:
+                driver.stop()
     finally:
         wine_server("stop", env["WINEPREFIX_OVERRIDE"])
 

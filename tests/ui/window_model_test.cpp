@@ -476,6 +476,19 @@ TEST_F(WindowModelTest, ReadersFindBothSystemsOnTheUnsupportedScreen) {
                                                           L"当前系统：", L"Windows 8.1", L"支持系统：",
                                                           display.status_line, L"关闭"}));
     EXPECT_EQ(FocusedChild(model), kChildSelf);
+    // The screen shows from the start: its alert is told at the first look
+    // after the one that takes note, once the window can be read.
+    EXPECT_EQ(children[2].role, AccessibleRole::Alert);
+    EXPECT_EQ(children[2].description, display.status_line);
+    AccessibleAnnouncer announcer;
+    std::uint64_t due = 0;
+    EXPECT_TRUE(TakeAccessibleNotices(announcer, children, kChildSelf, 1000, due).empty());
+    EXPECT_EQ(due, 1000u) << "the window must look again at once";
+    const std::vector<AccessibleNotice> notices = TakeAccessibleNotices(announcer, children, kChildSelf, 1001, due);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].event, AccessibleEvent::Alert);
+    EXPECT_EQ(notices[0].child, 3);
+    EXPECT_TRUE(TakeAccessibleNotices(announcer, children, kChildSelf, 1200, due).empty()) << "told once";
     OnAccessibleAction(model, 8);
     EXPECT_TRUE(system.Called("destroy"));
 }
