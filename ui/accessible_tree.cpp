@@ -74,9 +74,7 @@ struct Centre {
 
 Centre CentreOf(const ClientRect& rect) { return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
 
-bool IsOutcome(RunState state) {
-    return state == RunState::Failed || state == RunState::Cancelled || state == RunState::Finished;
-}
+bool IsOutcome(RunState state) { return state != RunState::Running; }
 
 bool IsShown(const AccessibleItem& item) { return (item.state & kStateInvisible) == 0; }
 
@@ -232,6 +230,13 @@ std::vector<AccessibleNotice> TakeAccessibleNotices(AccessibleAnnouncer& announc
         announcer.announced = children;
         announcer.next_notice_ms.assign(children.size(), 0);
         announcer.announced_focus = focused_child;
+        // An outcome that shows from the start (the unsupported screen) is
+        // still to be told: the window is not yet shown when it first looks.
+        for (AccessibleItem& told : announcer.announced) {
+            if (told.description.empty()) continue;
+            told.description.clear();
+            due_ms = now_ms;
+        }
         return {};
     }
     std::vector<AccessibleNotice> notices;

@@ -49,8 +49,8 @@ struct AccessibleItem {
 // keeps its length and order for the window's life: a control that is absent
 // in the current state is there, invisible. The focused state is set where
 // `window_focused` and the control holds the focus. While the window shows an
-// outcome (failed, cancelled, finished) the headline is an alert whose
-// description is the outcome's message.
+// outcome (failed, cancelled, finished, unsupported) the headline is an alert
+// whose description is the outcome's message (the supported systems).
 std::vector<AccessibleItem> AccessibleChildren(const WindowModel& model, bool window_focused);
 
 // The child under a point in client pixels, or kChildSelf.
@@ -109,7 +109,8 @@ inline constexpr std::uint64_t kNoticePeriodMs = 100;
 // outcome; readers speak alerts wherever the focus is, name changes only of
 // the focused object) and a focus move, which is never held back. A child told
 // less than kNoticePeriodMs ago keeps its change for later; `due_ms` is then
-// the time to call again, otherwise 0. The first call only takes note.
+// the time to call again, otherwise 0. The first call only takes note, but
+// leaves an outcome already shown untold and due at once.
 std::vector<AccessibleNotice> TakeAccessibleNotices(AccessibleAnnouncer& announcer,
                                                     const std::vector<AccessibleItem>& children,
                                                     std::int32_t focused_child, std::uint64_t now_ms,

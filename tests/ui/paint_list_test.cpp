@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ namespace {
 
 constexpr std::int32_t kWidth = 604;  // client area of the 620 x 330 window
 constexpr std::int32_t kHeight = 291;
+
+// A white-on-black high-contrast scheme whose colours all differ.
+constexpr SystemColours kContrastScheme{.window = 0x000000, .window_text = 0xFFFFFF, .gray_text = 0x3FF23F,
+                                        .button_face = 0x101010, .button_text = 0xEEEEEE, .highlight = 0x1AEBFF,
+                                        .highlight_text = 0x020202};
 
 struct Scene {
     DisplayState display;
@@ -338,17 +344,106 @@ TEST(PaintListTest, ScaledListKeepsTouchingEdgesAndCoversTheClientArea) {
     EXPECT_EQ(mark->points.front(), (ClientPoint{42, 384}));  // (24 + 4, 241 + 15) units
 }
 
+bool Inside(const ClientRect& inner, const ClientRect& outer) {
+    return outer.left <= inner.left && inner.right <= outer.right && outer.top <= inner.top &&
+           inner.bottom <= outer.bottom;
+}
+
+// A button as drawn: its fill, frame and caption colours, and its focus ring's
+// colour (0 when it has none); nothing when the list does not draw it.
+struct DrawnButton {
+    Colour fill = 0, border = 0, text = 0, ring = 0;
+    bool operator==(const DrawnButton&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const DrawnButton& drawn) {
+    return out << std::hex << "fill " << drawn.fill << ", frame " << drawn.border << ", caption " << drawn.text
+               << ", ring " << drawn.ring;
+}
+
+std::optional<DrawnButton> ButtonAt(const std::vector<DrawOperation>& list, const ClientRect& rect) {
+    std::optional<DrawnButton> drawn;
+    for (const DrawOperation& operation : list) {
+        const bool ring = operation.kind == DrawKind::FocusRing && Inside(operation.rect, rect);
+        if (operation.rect != rect && !ring) continue;
+        if (!drawn) drawn.emplace();
+        if (operation.kind == DrawKind::FillRoundRect) drawn->fill = operation.colour;
+        if (operation.kind == DrawKind::FrameRoundRect) drawn->border = operation.colour;
+        if (operation.kind == DrawKind::Text) drawn->text = operation.colour;
+        if (ring) drawn->ring = operation.colour;
+    }
+    return drawn;
+}
+
+DrawnButton Drawn(const ButtonLook& look, bool focused) {
+    return {look.fill, look.border, look.text, focused ? look.text : 0};
+}
+
+TEST(PaintListTest, EachButtonShowsHoverPressAndFocusInBothPalettes) {
+    struct Style {
+        ButtonLook Palette::*normal;
+        ButtonLook Palette::*hover;
+        ButtonLook Palette::*pressed;
+    };
+    const Style primary{&Palette::primary_button, &Palette::hover_primary_button, &Palette::pressed_primary_button};
+    const Style secondary{&Palette::secondary_button, &Palette::hover_secondary_button,
+                          &Palette::pressed_secondary_button};
+    struct Case {
+        RunState state;
+        WindowControl control;
+        const Style& style;
+    };
+    // 取消; 关闭 and 重新安装 of a failed run; 关闭 of a finished run and of the unsupported screen.
+    const Case cases[] = {{RunState::Running, WindowControl::PrimaryButton, secondary},
+                          {RunState::Failed, WindowControl::CloseButton, secondary},
+                          {RunState::Failed, WindowControl::PrimaryButton, primary},
+                          {RunState::Finished, WindowControl::PrimaryButton, secondary},
+                          {RunState::Unsupported, WindowControl::PrimaryButton, secondary}};
+    const ControlLayout layout = LayoutControls(kWidth, kHeight);
+    for (const Palette& palette : {NormalPalette(), HighContrastPalette(kContrastScheme)}) {
+        const bool contrast = palette.window_background == kContrastScheme.window;
+        for (const Style* style : {&primary, &secondary}) {
+            // Each look a user can tell apart; in high contrast a press shows as the hover does.
+            const ButtonLook& normal = palette.*style->normal;
+            const ButtonLook& hover = palette.*style->hover;
+            const ButtonLook& pressed = palette.*style->pressed;
+            EXPECT_NE(Drawn(hover, false), Drawn(normal, false)) << "contrast " << contrast;
+            EXPECT_NE(Drawn(pressed, false), Drawn(normal, false)) << "contrast " << contrast;
+            if (!contrast) EXPECT_NE(Drawn(pressed, false), Drawn(hover, false));
+        }
+        for (const Case& c : cases) {
+            const bool close = c.control == WindowControl::CloseButton;
+            const ClientRect& rect = close ? layout.close_button : layout.primary_button;
+            // None, hovered, pressed and then also hovered (as under the mouse), focused.
+            for (int look = 0; look < 5; ++look) {
+                Scene scene = InState(c.state);
+                scene.palette = palette;
+                const bool hover = look == 1 || look == 3;
+                const bool pressed = look == 2 || look == 3;
+                if (close) {
+                    scene.interaction.close_hover = hover;
+                    scene.interaction.close_pressed = pressed;
+                } else {
+                    scene.interaction.primary_hover = hover;
+                    scene.interaction.primary_pressed = pressed;
+                }
+                scene.focus_cue = look == 4 ? c.control : WindowControl::None;
+                ButtonLook Palette::*expected = c.style.normal;
+                if (look == 1) expected = c.style.hover;
+                if (look == 2 || look == 3) expected = c.style.pressed;
+                EXPECT_EQ(ButtonAt(scene.Paint(), rect), Drawn(palette.*expected, look == 4))
+                    << "contrast " << contrast << ", state " << static_cast<int>(c.state) << ", look " << look;
+            }
+        }
+    }
+}
+
 std::vector<DrawOperation> FocusRings(const std::vector<DrawOperation>& list) {
     std::vector<DrawOperation> rings;
     for (const DrawOperation& operation : list) {
         if (operation.kind == DrawKind::FocusRing) rings.push_back(operation);
     }
     return rings;
-}
-
-bool Inside(const ClientRect& inner, const ClientRect& outer) {
-    return outer.left <= inner.left && inner.right <= outer.right && outer.top <= inner.top &&
-           inner.bottom <= outer.bottom;
 }
 
 TEST(PaintListTest, FocusCueIsARingInsideTheFocusedControlOnly) {
@@ -371,22 +466,26 @@ TEST(PaintListTest, FocusCueIsARingInsideTheFocusedControlOnly) {
 }
 
 TEST(PaintListTest, HighContrastPaintsInTheSystemColoursAlone) {
-    const SystemColours system{.window = 0x000000, .window_text = 0xFFFFFF, .gray_text = 0x3FF23F,
-                               .button_face = 0x101010, .button_text = 0xEEEEEE, .highlight = 0x1AEBFF,
-                               .highlight_text = 0x020202};
+    const SystemColours& system = kContrastScheme;
     const std::vector<Colour> allowed{system.window,      system.window_text, system.gray_text, system.button_face,
                                       system.button_text, system.highlight,   system.highlight_text};
     EXPECT_EQ(ChoosePalette(false, system).window_background, NormalPalette().window_background);
+    // Every control in every look: none, hovered, pressed; the box on and off; each focused in turn.
+    const InteractionFlags looks[] = {{}, {true, false, true, false, true, false}, {true, true, true, true, true, true}};
+    const WindowControl focused[] = {WindowControl::AutoRunBox, WindowControl::CloseButton,
+                                     WindowControl::PrimaryButton};
     for (const RunState state : {RunState::Running, RunState::Cancelled, RunState::Failed, RunState::Finished,
                                  RunState::Unsupported}) {
-        for (const bool cancel_requested : {false, true}) {
+        for (int variant = 0; variant < 12; ++variant) {
             Scene scene = InState(state);
-            scene.cancel_requested = cancel_requested;
+            scene.cancel_requested = variant % 2 == 1;
+            scene.launch_after_install = variant % 4 < 2;
+            scene.interaction = looks[variant % 3];
+            scene.focus_cue = focused[variant % 3];
             scene.palette = ChoosePalette(true, system);
-            scene.focus_cue = WindowControl::PrimaryButton;
             for (const DrawOperation& operation : scene.Paint()) {
                 if (operation.kind == DrawKind::Logo || operation.kind == DrawKind::Icon) continue;
-                EXPECT_NE(std::find(allowed.begin(), allowed.end(), operation.colour), allowed.end())
+                EXPECT_NE(std::count(allowed.begin(), allowed.end(), operation.colour), 0)
                     << "a fixed colour in high contrast: " << std::hex << operation.colour;
             }
         }

@@ -1,9 +1,10 @@
 // Test-time program: reads the installer window from another process the way
 // a screen reader does, through AccessibleObjectFromWindow and WinEvent hooks.
 //
-// Finds the window (waiting up to 20 s), prints "reader ready children=N",
-// then takes one command a line from standard input and ends each answer
-// with "done COMMAND":
+// Listens to the events of every window of the installer's class, also one
+// that shows later, and prints "reader listening"; then finds the window
+// (waiting up to 20 s), prints "reader ready children=N", then takes one
+// command a line from standard input and ends each answer with "done COMMAND":
 //   tree          one line per child: "child ID role=R state=S name=N value=V action=A at=X,Y,W,H"
 //                 (a text answered neither S_OK with text nor S_FALSE with none: "?HRESULT"),
 //                 or "child ID is no simple element: ..." when get_accChild does not say S_FALSE
@@ -22,6 +23,7 @@
 #include <oleacc.h>
 
 #include <cstdio>
+#include <future>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -108,11 +110,16 @@ const char* EventName(DWORD event) {
     }
 }
 
+bool IsInstallerWindow(HWND window) {
+    wchar_t name[64] = {};
+    return GetClassNameW(window, name, 64) > 0 && std::wstring(name) == quorvane::kWindowClassName;
+}
+
 // Reads what the event is about at once, as a reader speaks it.
 void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id, LONG child_id, DWORD,
                          DWORD raised) {
     const char* kind = EventName(event);
-    if (kind == nullptr || object_id != OBJID_CLIENT) return;
+    if (kind == nullptr || object_id != OBJID_CLIENT || !IsInstallerWindow(window)) return;
     std::string text;
     IAccessible* object = nullptr;
     VARIANT child{};
@@ -138,13 +145,14 @@ void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object_id
 }
 
 // Out-of-context hooks are delivered to the hooking thread's message queue.
-void HookThread(DWORD process) {
+// Every process's: the window may not exist yet.
+void HookThread(std::promise<bool>* hooked) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, OnWinEvent,
-                                               process, 0, WINEVENT_OUTOFCONTEXT);
+                                               0, 0, WINEVENT_OUTOFCONTEXT);
     const HWINEVENTHOOK alerts = SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, OnWinEvent,
-                                                 process, 0, WINEVENT_OUTOFCONTEXT);
-    if (hook == nullptr || alerts == nullptr) Say("no event hook");
+                                                 0, 0, WINEVENT_OUTOFCONTEXT);
+    hooked->set_value(hook != nullptr && alerts != nullptr);
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
 }
@@ -153,6 +161,11 @@ void HookThread(DWORD process) {
 
 int wmain() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    EventLog log;
+    event_log = &log;
+    std::promise<bool> hooked;
+    std::thread(HookThread, &hooked).detach();
+    Say(hooked.get_future().get() ? "reader listening" : "no event hook");
     HWND window = nullptr;
     for (int tries = 0; tries < 200 && window == nullptr; ++tries) {
         window = FindWindowW(quorvane::kWindowClassName, nullptr);
@@ -169,11 +182,6 @@ int wmain() {
         Say("no accessible object " + Hex(static_cast<unsigned long>(found)));
         return 1;
     }
-    EventLog log;
-    event_log = &log;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    std::thread(HookThread, process).detach();
     long count = 0;
     object->get_accChildCount(&count);
     Say("reader ready children=" + std::to_string(count));

@@ -6,6 +6,20 @@ that does not match leaves mismatch-<name>.png). A screen reader of our own
 (screen_reader.exe) reads the window from another process through MSAA.
 
     window_input.py WINDOW_DRIVER_EXE SCREEN_READER_EXE
+
+What the real window promises (tests/ui/window_model_test.cpp holds the model's rules), and the group that holds it:
+- real keys do what the model says: Tab and Shift+Tab with the ring painted and the reader's focus agreeing, Space,
+  Enter on the focused button and before any Tab: keyboard_only, cancel_retry_fail_close, success_and_enter
+- the mouse alone never shows a focus cue: keyboard_only
+- 取消, 重新安装 and 关闭 show their hovered and pressed looks under the real mouse; a press dragged off its button does
+  nothing: cancel_retry_fail_close
+- a reader finds each child's name, role, state, default action and place, and its default action presses the
+  control: reader_during_runs
+- each outcome is told in one alert, with no key pressed: failed (reader_during_runs), cancelled after keys
+  (keyboard_only), finished while another program is in front (success_and_enter), unsupported as the window shows
+  (high_contrast_screens)
+- high contrast paints in the system's colours alone, every text readable: high_contrast_screens
+- a reader's object of a destroyed window answers disconnected: destroyed_window
 """
 import os
 import queue
@@ -25,6 +39,7 @@ BLUE = "2563EB"
 AMBER = "D97706"
 RED = "DC2626"
 PRIMARY = "3B82F6"
+PRIMARY_PRESSED = "1D4ED8"
 DISABLED = "F1F5F9"
 SECONDARY_HOVER = "F8FAFC"
 SECONDARY_PRESSED = "E2E8F0"
@@ -116,10 +131,16 @@ class Driver(Program):
 
 
 class Reader(Program):
-    """One screen_reader.exe beside the window: asks it what a screen reader asks."""
+    """One screen_reader.exe beside the window: asks it what a screen reader asks. It listens to events from its
+    start; with window_later, the caller shows the window and then waits for ready()."""
 
-    def __init__(self, exe, env=None):
+    def __init__(self, exe, env=None, window_later=False):
         super().__init__(exe, env=env)
+        self.expect("reader listening")
+        if not window_later:
+            self.ready()
+
+    def ready(self):
         self.expect("reader ready")
 
     def ask(self, command):
@@ -260,7 +281,9 @@ def cancel_retry_fail_close(exe):
                  "42 % fills the bar in blue up to its width", "running-42")
         driver.move(driver.primary_centre)
         wait_for(driver, [(driver.primary, SECONDARY_HOVER)], "取消 shows its hover look")
-        xdotool("click", "1")
+        xdotool("mousedown", "1")
+        wait_for(driver, [(driver.primary, SECONDARY_PRESSED)], "取消 shows its pressed look under the mouse")
+        xdotool("mouseup", "1")
         wait_for(driver, [(driver.primary, DISABLED), (driver.box, BACKGROUND)],
                  "a click on 取消 shows 正在取消 disabled and hides the box", "cancelling")
         if driver.flags()["cancel"] != "1":
@@ -279,6 +302,7 @@ def cancel_retry_fail_close(exe):
                  "the cancelled run shows an amber bar, 关闭 and 重新安装", "cancelled")
 
         driver.move(driver.close_centre)
+        wait_for(driver, [(driver.close, SECONDARY_HOVER)], "关闭 shows its hover look")
         xdotool("mousedown", "1")
         wait_for(driver, [(driver.close, SECONDARY_PRESSED)], "a press on 关闭 shows its pressed look")
         driver.move((driver.width // 2, 120))
@@ -294,7 +318,11 @@ def cancel_retry_fail_close(exe):
         wait_for(driver, [((end - 5, 174), AMBER), (driver.primary, PRIMARY)],
                  "presses dragged off their buttons do nothing")
 
-        driver.click(driver.primary_centre)
+        driver.move(driver.primary_centre)
+        wait_for(driver, [(driver.primary, BLUE)], "重新安装 shows its hover look")
+        xdotool("mousedown", "1")
+        wait_for(driver, [(driver.primary, PRIMARY_PRESSED)], "重新安装 shows its pressed look under the mouse")
+        xdotool("mouseup", "1")
         # The new run clears the buttons' hover looks until the mouse moves again.
         wait_for(driver, [((bar_end(driver, 5) + 4, 174), RULE), (driver.primary, WHITE),
                           (driver.box, BLUE)],
@@ -317,8 +345,10 @@ def cancel_retry_fail_close(exe):
         driver.stop()
 
 
-def success_and_enter(exe):
+def success_and_enter(exe, reader_exe):
     driver = Driver(exe)
+    reader = Reader(reader_exe)
+    other = None
     try:
         for percent, text in [(5, "正在获取最新安装信息"), (15, "发现最新版 3.2.1"), (68, "正在下载安装程序 100%"),
                               (76, "正在安装程序"), (97, "正在安装号段库"), (99, "正在启动程序")]:
@@ -328,14 +358,36 @@ def success_and_enter(exe):
         wait_for(driver, [(driver.box, WHITE)], "a click on the box clears the auto-run option")
         if driver.flags()["launch"] != "0":
             raise Failure("the click on the box did not clear launch_after_install")
+        # Another program in front, as when the user went on with other work, and no key touched.
+        other = Program("notepad")
+        deadline = time.time() + 20
+        while reader.focus() != "none":
+            if time.time() > deadline:
+                raise Failure("the window kept the focus after notepad started")
+            time.sleep(0.2)
+        reader.events()
         driver.send("finish 安装完成")
+        expect_outcome_told(reader, time.time(), "安装完成", "安装完成")
+        if reader.focus() != "none":
+            raise Failure(f"the window took the focus ({reader.focus()}) from the program in front")
+        print("ok: the finished run is told while another program is in front")
+        other.stop()
         wait_for(driver, frame_probes(driver)[:-1] + [((driver.width - 100, 174), BLUE), (driver.primary, WHITE),
                                                       (driver.box, BACKGROUND)],
                  "the finished run shows a full bar and 关闭", "finished")
-        driver.move((driver.width // 2, 120))
+        # A click beside the controls brings the window back in front, where the keys go.
+        driver.click((driver.width // 2, 120))
+        deadline = time.time() + 10
+        while reader.focus() != "0":
+            if time.time() > deadline:
+                raise Failure("a click on the window did not bring it back in front")
+            time.sleep(0.2)
         xdotool("key", "Return")
         expect_exit_zero(driver, "Enter on the finished run")
     finally:
+        if other is not None:
+            other.stop()
+        reader.stop()
         driver.stop()
 
 
@@ -680,14 +732,18 @@ def high_contrast_screens(exe, reader_exe):
         finally:
             reader.stop()
             driver.stop()
-        driver = Driver(exe, "--high-contrast", "--unsupported", env=env)
-        reader = Reader(reader_exe, env=env)
+        # A reader that listens before the window shows is told the unsupported screen, with no key pressed.
+        reader = Reader(reader_exe, env=env, window_later=True)
+        driver = None
         try:
-            time.sleep(0.5)
+            driver = Driver(exe, "--high-contrast", "--unsupported", env=env)
+            reader.ready()
+            expect_outcome_told(reader, time.time(), "当前系统无法安装", "Windows 10 1809 及以上版本\\nWindows 11（64 位）")
             check_texts_readable(driver, reader, capture(driver, "contrast-unsupported"), "high contrast, unsupported")
         finally:
             reader.stop()
-            driver.stop()
+            if driver is not None:
+                driver.stop()
     finally:
         wine_server("stop", env["WINEPREFIX_OVERRIDE"])
 
@@ -702,7 +758,7 @@ def main():
             os.remove(os.path.join(SHOTS, stale))
     try:
         cancel_retry_fail_close(sys.argv[1])
-        success_and_enter(sys.argv[1])
+        success_and_enter(sys.argv[1], sys.argv[2])
         reader_during_runs(sys.argv[1], sys.argv[2])
         keyboard_only(sys.argv[1], sys.argv[2])
         destroyed_window(sys.argv[1])

@@ -1,15 +1,42 @@
+// The window's promises, each with the check that holds it here (the real
+// window's part: tests/ui/window_input.py):
+// - Tab and Shift+Tab visit the controls that can act now in reading order,
+//   round and round, none while a cancel is pending: TabAndShiftTabVisit...;
+//   only the keyboard moves the focus: TheMouseLeavesTheFocusAlone; a control
+//   that stops acting passes it on: SpaceActsOncePerPress...
+// - a click, Space on the focused control (once per press) and a reader's
+//   default action do the same, and only a control that can act offers one;
+//   Enter presses the focused button, and on the box or before any Tab is the
+//   primary action: EveryWayOfPressingAControl..., EnterKey, SpaceActsOnce...
+// - Escape cancels a run, else closes; other keys go to the system; a close
+//   request never ends a busy run: EscapeKey, OtherKeysGoToTheDefaultHandling,
+//   CloseRequest, CloseRequestIsIgnoredWhileAWorkerIsStillBusy
+// - each outcome is one alert on the headline, in front or not, with no key;
+//   the unsupported screen is told once the window shows: ReadersAreToldEach...,
+//   ReadersFindBothSystemsOnTheUnsupportedScreen
+// - each control's look in each state and palette: paint_list_test.cpp
+//   (EachButtonShowsHoverPressAndFocusInBothPalettes, CheckBoxLooks,
+//   FocusCueIsARingInsideTheFocusedControlOnly, HighContrastPaints...)
 #include "ui/window_model.h"
 
 #include "ui/accessible_tree.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "ui/paint_list.h"
 
 namespace quorvane {
+
+void PrintTo(WindowControl control, std::ostream* out) {
+    const char* const names[] = {"no control", "the auto-run box", "关闭", "the primary button"};
+    *out << names[static_cast<int>(control)];
+}
+
 namespace {
 
 // Records what the model asks of the window system. A run that starts
@@ -69,6 +96,7 @@ protected:
         flags.busy.Exchange(state == RunState::Running);
         flags.cancel_requested.Exchange(cancel_requested);
         flags.installer_running.Exchange(installer_running);
+        flags.launch_after_install.Exchange(true);
         system.calls.clear();
     }
 
@@ -151,14 +179,27 @@ const StateRow kStateRows[] = {
      "destroy"},
 };
 
+void PrintTo(const StateRow& row, std::ostream* out) { *out << row.name; }
+
 class StateTableTest : public WindowModelTest, public ::testing::WithParamInterface<StateRow> {
 protected:
-    // What the event did: "cancel" when it made the cancel request, "" when nothing.
+    // What the event did: "cancel" when it made the cancel request, "toggle"
+    // when it flipped the auto-run option, "" when nothing.
     std::string Outcome() const {
         if (system.Called("destroy")) return "destroy";
         if (system.Called("start")) return "start";
         if (!GetParam().cancel_requested && flags.cancel_requested.Load()) return "cancel";
+        if (!flags.launch_after_install.Load()) return "toggle";
         return "";
+    }
+
+    // What `act` does in a fresh window of the row's state with the focus on `focus`.
+    template <typename Act>
+    std::string Acting(WindowControl focus, Act act) {
+        Show(GetParam().state, GetParam().cancel_requested);
+        model.focus = focus;
+        act();
+        return Outcome();
     }
 };
 
@@ -196,6 +237,58 @@ TEST_P(StateTableTest, CloseRequest) {
     Show(GetParam().state, GetParam().cancel_requested);
     OnCloseRequest(model);
     EXPECT_EQ(Outcome(), GetParam().close_request);
+}
+
+TEST_P(StateTableTest, TabAndShiftTabVisitTheControlsThatCanActInReadingOrder) {
+    const StateRow& row = GetParam();
+    std::vector<WindowControl> order;
+    if (row.auto_run_box) order.push_back(WindowControl::AutoRunBox);
+    if (row.close_button) order.push_back(WindowControl::CloseButton);
+    if (row.primary_enabled) order.push_back(WindowControl::PrimaryButton);
+    for (const bool shift : {false, true}) {
+        std::vector<WindowControl> expected = order;
+        if (shift) std::reverse(expected.begin(), expected.end());
+        expected.push_back(expected.empty() ? WindowControl::None : expected.front());  // and round again
+        Show(row.state, row.cancel_requested);
+        model.focus = WindowControl::None;
+        std::vector<WindowControl> visited;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_TRUE(OnKeyDown(model, kKeyTab, shift));
+            visited.push_back(model.focus);
+        }
+        EXPECT_EQ(visited, expected) << (shift ? "Shift+Tab" : "Tab") << " from no focus";
+    }
+}
+
+TEST_P(StateTableTest, EveryWayOfPressingAControlDoesWhatItsClickDoes) {
+    const StateRow& row = GetParam();
+    for (const WindowControl control :
+         {WindowControl::AutoRunBox, WindowControl::CloseButton, WindowControl::PrimaryButton}) {
+        SCOPED_TRACE(::testing::PrintToString(control));
+        Show(row.state, row.cancel_requested);
+        const bool available = IsControlAvailable(model, control);
+        const std::vector<AccessibleItem> children = AccessibleChildren(model, false);
+        const auto item = std::find_if(children.begin(), children.end(),
+                                       [&](const AccessibleItem& child) { return child.control == control; });
+        const auto child = static_cast<std::int32_t>(item - children.begin()) + 1;  // one past the last when absent
+        EXPECT_EQ(item != children.end() && item->default_action != nullptr, available)
+            << "a default action exactly where the control can act";
+        const std::string click = Acting(WindowControl::None, [&] { Click(Centre(*ControlRect(model, control))); });
+        EXPECT_EQ(Acting(WindowControl::None, [&] { OnAccessibleAction(model, child); }), click)
+            << "a reader's default action";
+        if (!available) {
+            EXPECT_EQ(click, "") << "a control that cannot act";
+            continue;
+        }
+        const char* const expected = control == WindowControl::AutoRunBox    ? "toggle"
+                                     : control == WindowControl::CloseButton ? "destroy"
+                                                                             : row.primary_action;
+        EXPECT_EQ(click, expected);
+        EXPECT_EQ(Acting(control, [&] { OnKeyDown(model, kKeySpace); }), click) << "Space on the focused control";
+        EXPECT_EQ(Acting(control, [&] { OnKeyDown(model, kKeyEnter); }),
+                  control == WindowControl::AutoRunBox ? row.enter : click)
+            << "Enter presses the focused button; on the box it is the primary action";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(States, StateTableTest, ::testing::ValuesIn(kStateRows),
@@ -476,6 +569,19 @@ TEST_F(WindowModelTest, ReadersFindBothSystemsOnTheUnsupportedScreen) {
                                                           L"当前系统：", L"Windows 8.1", L"支持系统：",
                                                           display.status_line, L"关闭"}));
     EXPECT_EQ(FocusedChild(model), kChildSelf);
+    // The screen shows from the start: its alert is told at the first look
+    // after the one that takes note, once the window can be read.
+    EXPECT_EQ(children[2].role, AccessibleRole::Alert);
+    EXPECT_EQ(children[2].description, display.status_line);
+    AccessibleAnnouncer announcer;
+    std::uint64_t due = 0;
+    EXPECT_TRUE(TakeAccessibleNotices(announcer, children, kChildSelf, 1000, due).empty());
+    EXPECT_EQ(due, 1000u) << "the window must look again at once";
+    const std::vector<AccessibleNotice> notices = TakeAccessibleNotices(announcer, children, kChildSelf, 1001, due);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].event, AccessibleEvent::Alert);
+    EXPECT_EQ(notices[0].child, 3);
+    EXPECT_TRUE(TakeAccessibleNotices(announcer, children, kChildSelf, 1200, due).empty()) << "told once";
     OnAccessibleAction(model, 8);
     EXPECT_TRUE(system.Called("destroy"));
 }
@@ -572,21 +678,26 @@ TEST_F(WindowModelTest, ReadersAreToldEachChangeAtMostTenTimesASecondAndAlwaysTh
     EXPECT_EQ(notices.back().event, AccessibleEvent::Focus) << "the focus left the box";
     EXPECT_EQ(notices.back().child, kChildSelf);
 
-    // Each outcome is one alert on the headline, also the same failure twice in a row.
-    const auto alerts = [&](std::uint64_t now) {
-        std::vector<std::int32_t> children;
-        for (const AccessibleNotice& notice : take(now)) {
-            if (notice.event == AccessibleEvent::Alert) children.push_back(notice.child);
-        }
-        return children;
-    };
+    // Each outcome is one alert on the headline, also the same failure twice
+    // in a row, and also while another window is in front.
     std::uint64_t now = 2000;
-    for (const RunState outcome : {RunState::Cancelled, RunState::Failed, RunState::Failed, RunState::Finished}) {
-        ApplyProgressRecord(model, {-1, outcome, L"无法连接到下载服务器"});
-        EXPECT_EQ(alerts(now += 200), std::vector<std::int32_t>{3});
-        EXPECT_TRUE(alerts(now += 200).empty()) << "told once";
-        ResetDisplayForRun(model);
-        EXPECT_TRUE(alerts(now += 200).empty()) << "a new run is no outcome";
+    for (const bool in_front : {true, false}) {
+        const auto alerts = [&] {
+            std::vector<std::int32_t> children;
+            for (const AccessibleNotice& notice :
+                 TakeAccessibleNotices(announcer, AccessibleChildren(model, in_front),
+                                       in_front ? FocusedChild(model) : kChildSelf, now += 200, due)) {
+                if (notice.event == AccessibleEvent::Alert) children.push_back(notice.child);
+            }
+            return children;
+        };
+        for (const RunState outcome : {RunState::Cancelled, RunState::Failed, RunState::Failed, RunState::Finished}) {
+            ApplyProgressRecord(model, {-1, outcome, L"无法连接到下载服务器"});
+            EXPECT_EQ(alerts(), std::vector<std::int32_t>{3}) << (in_front ? "in front" : "behind another window");
+            EXPECT_TRUE(alerts().empty()) << "told once";
+            ResetDisplayForRun(model);
+            EXPECT_TRUE(alerts().empty()) << "a new run is no outcome";
+        }
     }
 }
 
