@@ -794,9 +794,10 @@ def site_folders():
     return named or PRODUCT_FOLDERS
 
 
-def all_sites():
+def all_sites(folders=None):
+    """Every site of the folders (by default those a sample draws from)."""
     faults = []
-    folders = site_folders()
+    folders = folders or site_folders()
     for source in (path for path in product_sources() if path.parent.relative_to(REPO).as_posix() in folders):
         relative = source.relative_to(REPO).as_posix()
         faults += find_sites(relative, source.read_text(encoding="utf-8"))
@@ -876,7 +877,7 @@ def command_list(seed, count):
 def command_write(seed, count, folder):
     test_map, _ = read_test_map()
     marked = read_equivalent()
-    known = {fault.id for fault in all_sites()}
+    known = {fault.id for fault in all_sites(PRODUCT_FOLDERS)}
     for fault_id in sorted(set(marked) - known):
         print(f"{EQUIVALENT.relative_to(REPO)}: {fault_id} names no site now (its line changed?)", file=sys.stderr)
     folder = Path(folder)

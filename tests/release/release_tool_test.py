@@ -190,6 +190,24 @@ def padded_copy(source, name, count=4096):
     return write(name, bytes(data) + os.urandom(count))
 
 
+def data_signed_copy(source, name, signer):
+    """A copy whose certificate table holds a PKCS#7 signature of plain data in place of an Authenticode one:
+    signed, but naming no image digest."""
+    # 16 bytes: read as the wrong type, its length would pass for the tag of a SEQUENCE.
+    content = write(name + ".content", b"no image digest!")
+    signature = subprocess.run(["openssl", "smime", "-sign", "-binary", "-nodetach", "-outform", "DER", "-in", content,
+                                "-signer", signer[0], "-inkey", signer[1]], check=True, capture_output=True).stdout
+    with open(source, "rb") as stream:
+        data = bytearray(stream.read())
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    directory = header + 24 + (112 if struct.unpack_from("<H", data, header + 24)[0] == 0x20B else 96) + 4 * 8
+    offset = struct.unpack_from("<I", data, directory)[0]
+    entry = struct.pack("<IHH", 8 + len(signature), 0x0200, 2) + signature
+    entry += bytes(-len(entry) % 8)
+    struct.pack_into("<I", data, directory + 4, len(entry))
+    return write(name, bytes(data[:offset]) + entry)
+
+
 def check_publisher():
     """--publisher-of runs the judgement of every signed setup named: the
     installer signed by the same identity (C, O, CN, whatever the encoding and
@@ -226,6 +244,8 @@ def check_publisher():
          'has changed since it was signed: ' + refusal + '"安装包数字签名无效"'),
         ("a changed signature value", os.path.join(FOLDER, "forged.exe"), "2026.12.1",
          "carries a signature that does not verify"),
+        ("a signature of plain data", data_signed_copy(os.path.join(FOLDER, "signed.exe"), "data.exe", publisher),
+         "2026.12.1", "has a signature without an image digest"),
         ("bytes appended inside its certificate table", padded, "2026.12.1",
          "has a certificate table that holds more than its one Authenticode signature: " + refusal +
          '"安装包数字签名无效"'),

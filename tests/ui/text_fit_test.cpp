@@ -104,6 +104,18 @@ TEST_P(TextFitTest, EveryFixedTextFitsItsScaledRectangle) {
     EXPECT_GE(measured.size(), 24u);
 }
 
+// The guard puts back what the context held, so that no object stays selected when it is deleted.
+TEST(TextDrawingTest, SelectGuardRestoresThePreviousObject) {
+    const UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    const HGDIOBJ before = GetCurrentObject(dc.get(), OBJ_FONT);
+    {
+        const UniqueFont font = CreateUiFont(kUnitDpi, 9, FW_NORMAL, L"Microsoft YaHei UI");
+        const SelectGuard select(dc.get(), font.get());
+        EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_FONT), font.get());
+    }
+    EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_FONT), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(DisplayScales, TextFitTest, ::testing::Values(96, 120, 144, 168, 192),
                          [](const ::testing::TestParamInfo<int>& scale) { return std::to_string(scale.param); });
 

@@ -140,8 +140,8 @@ TEST(LayoutControlsTest, EdgesAreInclusiveAtTheTopLeftOnly) {
 TEST(DpiScaleTest, RoundsEachEdgeAndReadsBackTheUnits) {
     // What the system reports, with none (0 or a failure) read as the unit DPI.
     EXPECT_EQ((std::vector<std::int32_t>{UsableDpi(0), UsableDpi(-1), UsableDpi(1), UsableDpi(144),
-                                         UsableDpi(std::int64_t{1} << 32)}),
-              (std::vector<std::int32_t>{kUnitDpi, kUnitDpi, 1, 144, kUnitDpi}));
+                                         UsableDpi(INT32_MAX), UsableDpi(std::int64_t{1} << 32)}),
+              (std::vector<std::int32_t>{kUnitDpi, kUnitDpi, 1, 144, INT32_MAX, kUnitDpi}));
     const DpiScale scale{144};
     EXPECT_EQ(scale.Length(75), 113);  // 112.5, half away from zero
     EXPECT_EQ(scale.Length(-75), -113);
@@ -610,6 +610,12 @@ TEST_F(WindowModelTest, HitTestAndNavigationPassOverAbsentControls) {
     EXPECT_EQ(NavigateAccessible(children, kChildSelf, NavigateDirection::LastChild), 8);
     EXPECT_EQ(NavigateAccessible(children, 1, NavigateDirection::Down), 2);
     EXPECT_EQ(NavigateAccessible(children, 6, NavigateDirection::Right), 8);
+    // Of two children as far down, the one less far across comes first, whichever is listed first.
+    std::vector<AccessibleItem> row(3);
+    row[0].location = {0, 0, 40, 10};
+    row[1].location = {30, 45, 40, 55};
+    row[2].location = {15, 45, 25, 55};
+    EXPECT_EQ(NavigateAccessible(row, 1, NavigateDirection::Down), 3);
 }
 
 TEST_F(WindowModelTest, ADefaultActionDoesWhatAClickDoes) {
