@@ -9,7 +9,7 @@
 #include "files/layout.h"
 #include "files/text.h"
 #include "files/unique_handle.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 
 namespace quorvane {
 namespace {

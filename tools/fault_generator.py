@@ -42,7 +42,7 @@ import sys
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
-PRODUCT_FOLDERS = ["pipeline", "net", "files", "ui", "tools/release"]
+PRODUCT_FOLDERS = ["pipeline", "net", "report", "files", "ui", "tools/release"]
 TEST_MAP = REPO / "tests/faults/test_map.txt"
 EQUIVALENT = REPO / "tests/faults/equivalent.txt"
 

@@ -1,5 +1,7 @@
 #include "ui/paint_list.h"
 
+#include "pipeline/steps.h"
+
 #include <algorithm>
 #include <utility>
 

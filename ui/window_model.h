@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "ui/display_state.h"
 #include "ui/geometry.h"
 

@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "net/transfer.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "tools/bench/minimal_work.h"
 
 namespace {
