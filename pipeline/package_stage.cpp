@@ -12,6 +12,7 @@
 #include "files/layout.h"
 #include "files/manifest.h"
 #include "files/signature.h"
+#include "files/error_text.h"
 #include "files/text.h"
 #include "net/download_url.h"
 #include "net/transfer.h"

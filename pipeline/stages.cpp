@@ -1,5 +1,4 @@
 #include "pipeline/stages.h"
-#include "pipeline/worker.h"
 
 namespace quorvane {
 

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "pipeline/worker.h"
+
 namespace quorvane {
 
 // Fetches the installer manifest, reuses or downloads and verifies the newest
@@ -16,5 +18,8 @@ void RunSegmentStage();
 // Starts the installed product when auto-run is on, releases the run and
 // posts its last record; never fails.
 void FinishRun();
+
+// The three stages above, in their order.
+InstallStages DefaultInstallStages();
 
 }  // namespace quorvane

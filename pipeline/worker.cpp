@@ -9,6 +9,7 @@
 #include "files/layout.h"
 #include "files/text.h"
 #include "files/unique_handle.h"
+#include "pipeline/stages.h"
 #include "report/progress_post.h"
 
 namespace quorvane {
@@ -62,13 +63,18 @@ void RunInstallation(const InstallStages& stages) {
 
 void InstallWorker() { RunInstallation(DefaultInstallStages()); }
 
-bool StartInstall(const std::function<void()>& reset_display, InstallStages stages) {
+namespace {
+
+// The worker's thread runs body, which is moved into the thread: it may
+// outlive the caller.
+template <typename Body>
+bool StartWorker(const std::function<void()>& reset_display, Body body) {
     if (run_flags.busy.Exchange(true)) return false;
     run_flags.cancel_requested.Exchange(false);
     run_flags.installer_running.Exchange(false);
     if (reset_display) reset_display();
     try {
-        std::thread(RunInstallation, std::move(stages)).detach();
+        std::thread(std::move(body)).detach();
     } catch (...) {
         // No worker means no run, whatever stopped it (no thread, or no memory
         // for the stages it was to take): free the slot and say so the way a
@@ -78,6 +84,14 @@ bool StartInstall(const std::function<void()>& reset_display, InstallStages stag
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool StartInstall(const std::function<void()>& reset_display) { return StartWorker(reset_display, InstallWorker); }
+
+bool StartInstall(const std::function<void()>& reset_display, InstallStages stages) {
+    return StartWorker(reset_display, [stages = std::move(stages)] { RunInstallation(stages); });
 }
 
 }  // namespace quorvane

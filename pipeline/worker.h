@@ -16,8 +16,6 @@ struct InstallStages {
     std::function<void()> finish;
 };
 
-InstallStages DefaultInstallStages();
-
 // The first argument after the program's own path that begins with
 // "/manifest=" decides; without one, or with nothing after the prefix, the
 // default manifest address is used.
@@ -26,11 +24,15 @@ std::wstring ManifestAddressFromCommandLine();
 
 // The run itself, with the given stages, on the calling thread.
 void RunInstallation(const InstallStages& stages);
+// The worker thread's body: the run with the real stages.
 void InstallWorker();
 
 // Starts a run unless one is under way: resets the flags, lets the window
-// reset its display, then starts a detached worker. Returns false when a run
-// was already under way and nothing was done.
-bool StartInstall(const std::function<void()>& reset_display, InstallStages stages = DefaultInstallStages());
+// reset its display, then starts a detached worker on InstallWorker. Returns
+// false when a run was already under way and nothing was done.
+bool StartInstall(const std::function<void()>& reset_display);
+// The same with the given stages in place of the real ones, for the tests and
+// the window driver.
+bool StartInstall(const std::function<void()>& reset_display, InstallStages stages);
 
 }  // namespace quorvane

@@ -39,7 +39,7 @@ static_assert(static_cast<DWORD>(AccessibleEvent::Alert) == EVENT_SYSTEM_ALERT &
 
 class Win32WindowSystem final : public WindowSystem {
 public:
-    Win32WindowSystem(HWND window, InstallStages stages) : window_(window), stages_(std::move(stages)) {}
+    Win32WindowSystem(HWND window, std::optional<InstallStages> stages) : window_(window), stages_(std::move(stages)) {}
 
     void Attach(WindowModel& model) { model_ = &model; }
 
@@ -67,17 +67,20 @@ public:
         SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     }
     void StartInstall() override {
-        quorvane::StartInstall(
-            [this] {
-                ResetDisplayForRun(*model_);
-                Repaint(nullptr);
-            },
-            stages_);
+        const auto reset_display = [this] {
+            ResetDisplayForRun(*model_);
+            Repaint(nullptr);
+        };
+        if (stages_) {
+            quorvane::StartInstall(reset_display, *stages_);
+        } else {
+            quorvane::StartInstall(reset_display);
+        }
     }
 
 private:
     HWND window_;
-    InstallStages stages_;
+    std::optional<InstallStages> stages_;
     WindowModel* model_ = nullptr;
 };
 
@@ -184,8 +187,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
     // The first run posts to this handle, so it is stored before anything else.
     main_window = window;
     const auto* options = static_cast<const InstallerWindowOptions*>(creation.lpCreateParams);
-    auto data = std::make_unique<WindowData>(window, options != nullptr ? *options
-                                                                        : InstallerWindowOptions{DefaultInstallStages()});
+    auto data = std::make_unique<WindowData>(window, options != nullptr ? *options : InstallerWindowOptions{});
     const int dpi = WindowDpi(window);
     data->model.scale = DpiScale{dpi};
     MakePaintResources(*data, dpi);

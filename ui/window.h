@@ -4,14 +4,16 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "pipeline/worker.h"
 
 namespace quorvane {
 
 // What a test build of the window may change.
 struct InstallerWindowOptions {
-    InstallStages stages;               // the stages its runs use
-    bool always_high_contrast = false;  // paints with the system's colours as in high contrast
+    std::optional<InstallStages> stages;  // the stages its runs use; none: the real ones
+    bool always_high_contrast = false;    // paints with the system's colours as in high contrast
 };
 
 // The window's creation parameter may point to InstallerWindowOptions (tests
