@@ -8,8 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "files/error_text.h"
 #include "files/held_file.h"
-#include "files/text.h"
+#include "files/unique_handle.h"
 
 namespace quorvane {
 namespace {
@@ -18,26 +19,31 @@ constexpr std::size_t kReadBufferSize = 1048576;
 constexpr DWORD kDigestSize = 32;
 constexpr const char* kCannotReadFile = "无法读取安装包进行校验";
 
+namespace crypt_release {
+inline void ReleaseProvider(HCRYPTPROV provider) noexcept { CryptReleaseContext(provider, 0); }
+inline void DestroyHash(HCRYPTHASH hash) noexcept { CryptDestroyHash(hash); }
+}  // namespace crypt_release
+
+using CryptProvider = UniqueHandle<HCRYPTPROV, crypt_release::ReleaseProvider>;
+using CryptHash = UniqueHandle<HCRYPTHASH, crypt_release::DestroyHash>;
+
 // The provider and its SHA-256 hash object. Both are released, hash first, on
 // every path, and on a failure before its message is built.
 class Sha256Hash {
 public:
     Sha256Hash() {
-        if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-            provider_ = 0;
+        HCRYPTPROV provider = 0;
+        if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
             ThrowWithErrorCode(L"初始化 SHA-256 校验失败");
         }
-        if (!CryptCreateHash(provider_, CALG_SHA_256, 0, 0, &hash_)) {
-            hash_ = 0;
-            ReleaseAndThrow(L"创建 SHA-256 校验器失败");
-        }
+        provider_.reset(provider);
+        HCRYPTHASH hash = 0;
+        if (!CryptCreateHash(provider_.get(), CALG_SHA_256, 0, 0, &hash)) ReleaseAndThrow(L"创建 SHA-256 校验器失败");
+        hash_.reset(hash);
     }
-    ~Sha256Hash() { Release(); }
-    Sha256Hash(const Sha256Hash&) = delete;
-    Sha256Hash& operator=(const Sha256Hash&) = delete;
 
     void Add(const char* bytes, std::size_t count) {
-        if (!CryptHashData(hash_, reinterpret_cast<const BYTE*>(bytes), static_cast<DWORD>(count), 0)) {
+        if (!CryptHashData(hash_.get(), reinterpret_cast<const BYTE*>(bytes), static_cast<DWORD>(count), 0)) {
             ReleaseAndThrow(L"计算 SHA-256 失败");
         }
     }
@@ -46,7 +52,7 @@ public:
     std::string FinishAsHex() {
         BYTE value[kDigestSize] = {};
         DWORD length = kDigestSize;
-        if (!CryptGetHashParam(hash_, HP_HASHVAL, value, &length, 0)) ReleaseAndThrow(L"读取 SHA-256 结果失败");
+        if (!CryptGetHashParam(hash_.get(), HP_HASHVAL, value, &length, 0)) ReleaseAndThrow(L"读取 SHA-256 结果失败");
         Release();
         static constexpr char kHexDigits[] = "0123456789abcdef";
         std::string hex;
@@ -57,11 +63,9 @@ public:
         return hex;
     }
 
-    void Release() {
-        if (hash_ != 0) CryptDestroyHash(hash_);
-        hash_ = 0;
-        if (provider_ != 0) CryptReleaseContext(provider_, 0);
-        provider_ = 0;
+    void Release() noexcept {
+        hash_.reset();
+        provider_.reset();
     }
 
 private:
@@ -73,8 +77,9 @@ private:
         ThrowWithErrorCode(text);
     }
 
-    HCRYPTPROV provider_ = 0;
-    HCRYPTHASH hash_ = 0;
+    // Declared in this order, so that the hash goes first however the object ends.
+    CryptProvider provider_;
+    CryptHash hash_;
 };
 
 }  // namespace

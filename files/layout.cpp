@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "files/product_constants.h"
-#include "files/text.h"
+#include "files/error_text.h"
 
 namespace quorvane {
 namespace {

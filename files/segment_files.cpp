@@ -10,6 +10,7 @@
 
 #include "files/digest.h"
 #include "files/layout.h"
+#include "files/error_text.h"
 #include "files/text.h"
 
 namespace quorvane {

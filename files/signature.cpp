@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/held_file.h"
+#include "files/error_text.h"
 #include "files/text.h"
 #include "files/unique_handle.h"
 

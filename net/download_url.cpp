@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "files/error_text.h"
 #include "files/text.h"
 #include "net/transport_texts.h"
 

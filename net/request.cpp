@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "files/error_text.h"
 #include "files/text.h"
 #include "net/download_url.h"
 #include "net/transport_texts.h"

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "files/error_text.h"
 #include "files/text.h"
 #include "net/download_url.h"
 #include "net/request.h"

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "files/error_text.h"
 #include "files/text.h"
 
 namespace quorvane {

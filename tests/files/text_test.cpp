@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "files/text.h"
+#include "files/error_text.h"
 
 namespace quorvane {
 namespace {
