@@ -24,8 +24,6 @@ std::int32_t UsableDpi(std::int64_t reported) {
 
 std::int32_t DpiScale::Length(std::int32_t units) const { return ScaleRounded(units, dpi, kUnitDpi); }
 
-ClientPoint DpiScale::Point(ClientPoint units) const { return {Length(units.x), Length(units.y)}; }
-
 ClientRect DpiScale::Rect(const ClientRect& units) const {
     return {Length(units.left), Length(units.top), Length(units.right), Length(units.bottom)};
 }

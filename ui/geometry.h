@@ -47,7 +47,6 @@ struct DpiScale {
 
     // Units to pixels, rounded to the nearest pixel, halves away from zero.
     std::int32_t Length(std::int32_t units) const;
-    ClientPoint Point(ClientPoint units) const;
     ClientRect Rect(const ClientRect& units) const;
     ClientSize Size(ClientSize units) const;
     // Pixels to units, rounded the same way: the inverse of Length for every

@@ -8,6 +8,9 @@
 #include "files/system_function.h"
 #include "report/progress_post.h"
 #include "ui/display_state.h"
+#include "ui/gdiplus_session.h"
+#include "ui/single_instance.h"
+#include "ui/system_check.h"
 #include "ui/window.h"
 #include "ui/window_parameters.h"
 
@@ -120,6 +123,25 @@ int RunMessageLoop() {
         DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
+}
+
+int RunInstaller(HINSTANCE instance, int show_command) {
+    // Before anything that touches a file or the network: a second copy only hands over to the first.
+    const auto session_run = ClaimSessionRun();
+    if (!session_run) return ShowRunningCopy();
+    InitializeCommonControls();
+    // Without GDI+ the window is drawn with plain GDI; the window's destruction shuts it down.
+    StartGdiplus();
+    ApplySystemCheck(QueryWindowsVersion(), display_state);
+    RegisterInstallerWindowClass(instance);
+    const HWND window = CreateInstallerWindow(instance);
+    if (window == nullptr) {
+        ShowWindowCreationFailure();
+        return 1;
+    }
+    ShowWindow(window, show_command);
+    UpdateWindow(window);
+    return RunMessageLoop();
 }
 
 }  // namespace quorvane

@@ -13,6 +13,13 @@ namespace quorvane {
 // path, and their own imports are searched for beside them.
 void LimitDllSearchToSystem32();
 
+// The rest of the program, in this order: the one-copy hand-over (a second
+// copy only hands over to the first, before anything touches a file or the
+// network), the common controls, GDI+, the system check, the window class and
+// the window, whose creation starts the first run; then the message loop.
+// Returns the process's exit code.
+int RunInstaller(HINSTANCE instance, int show_command);
+
 // The common controls of version 6 (the manifest asks for them); the result does not matter.
 void InitializeCommonControls();
 
