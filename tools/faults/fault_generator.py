@@ -44,6 +44,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 PRODUCT_FOLDERS = ["pipeline", "net", "report", "files", "ui", "release"]
 TEST_MAP = REPO / "tests/faults/test_map.txt"
+INJECTED = REPO / "tests/faults/injected"
 EQUIVALENT = REPO / "tests/faults/equivalent.txt"
 
 # Macros the product build defines that any #if of the sources tests.
@@ -912,7 +913,8 @@ def command_sites():
 
 
 def command_check_map(build_dir):
-    """Every product source file maps to ctest tests that exist; every mapped file exists."""
+    """Every product source file maps to ctest tests that exist; every mapped file exists; every
+    fault marked equivalent names a site of today's sources, and every hand-written fault applies."""
     listing = subprocess.run(["ctest", "-N"], cwd=build_dir, capture_output=True, text=True, check=True).stdout
     real_tests = set(re.findall(r"Test\s+#\d+: (\S+)", listing))
     if not real_tests:
@@ -931,11 +933,19 @@ def command_check_map(build_dir):
         for test in tests:
             if test not in real_tests:
                 problems.append(f"{map_name}:{where[path]}: {test} (for {path}) is not a ctest test (ctest -N)")
+    known = {fault.id for fault in all_sites(PRODUCT_FOLDERS)}
+    for fault_id in sorted(set(read_equivalent()) - known):
+        problems.append(f"{EQUIVALENT.relative_to(REPO)}: {fault_id} names no site now (its file or line changed?)")
+    patches = sorted(INJECTED.glob("*.patch"))
+    for patch in patches:
+        applied = subprocess.run(["git", "apply", "--check", str(patch)], cwd=REPO, capture_output=True, text=True)
+        if applied.returncode != 0:
+            problems.append(f"{patch.relative_to(REPO)} no longer applies: {applied.stderr.strip()}")
     for problem in problems:
         print(problem)
     if problems:
         sys.exit(1)
-    print(f"{len(test_map)} source files mapped to {len({t for ts in test_map.values() for t in ts})} tests")
+    print(f"{len(patches)} hand-written faults apply; {len(test_map)} source files mapped to {len({t for ts in test_map.values() for t in ts})} tests")
 
 
 def main(arguments):
