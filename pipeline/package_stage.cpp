@@ -15,6 +15,7 @@
 #include "files/text.h"
 #include "net/download_url.h"
 #include "net/transfer.h"
+#include "net/transport_texts.h"
 #include "pipeline/download_loop.h"
 #include "pipeline/progress_post.h"
 #include "pipeline/stage_texts.h"
@@ -140,7 +141,7 @@ void RunPackageStage(const std::wstring& manifest_address, std::wstring& install
         if (!log_path.empty()) message += kInstallerLogSeparator + WideToUtf8(log_path);
         throw std::runtime_error(message);
     }
-    if (run_flags.cancel_requested.Load()) throw std::runtime_error(kCancelled);
+    if (run_flags.cancel_requested.Load()) throw std::runtime_error(WideToUtf8(transport::kCancelled));
     RemoveQuietly(log_path);
     PostProgress(80, kProgramInstalled, RunState::Running);
 }

@@ -10,6 +10,7 @@
 #include "files/text.h"
 #include "files/unique_handle.h"
 #include "pipeline/progress_post.h"
+#include "pipeline/stage_texts.h"
 
 namespace quorvane {
 namespace {
@@ -24,7 +25,7 @@ void ReportFailure(const std::exception& failure, const std::wstring& installer_
     run_flags.installer_running.Exchange(false);
     run_flags.busy.Exchange(false);
     if (cancelled) {
-        PostProgress(-1, L"安装已取消，你可以重新开始安装", RunState::Cancelled);
+        PostProgress(-1, kRunCancelled, RunState::Cancelled);
         return;
     }
     std::wstring message;
@@ -32,7 +33,7 @@ void ReportFailure(const std::exception& failure, const std::wstring& installer_
         message = Utf8ToWide(failure.what());
     } catch (const std::exception&) {
         // A message that cannot be converted still has to end the run visibly.
-        message = L"安装失败";
+        message = kFailedWithoutMessage;
     }
     PostProgress(-1, message, RunState::Failed);
 }
@@ -50,7 +51,7 @@ void RunInstallation(const InstallStages& stages) {
     std::wstring installer_path;
     try {
         const std::wstring manifest_address = ManifestAddressFromCommandLine();
-        PostProgress(5, L"正在获取最新安装信息", RunState::Running);
+        PostProgress(5, kFetchingInstallInfo, RunState::Running);
         stages.install_package(manifest_address, installer_path);
         stages.update_segments();
         RemoveLeftovers(installer_path);
@@ -74,7 +75,7 @@ bool StartInstall(const std::function<void()>& reset_display, InstallStages stag
         // for the stages it was to take): free the slot and say so the way a
         // run would.
         run_flags.busy.Exchange(false);
-        PostProgress(-1, L"无法启动安装线程", RunState::Failed);
+        PostProgress(-1, kCannotStartWorker, RunState::Failed);
         return false;
     }
     return true;
