@@ -16,7 +16,7 @@ add_link_options(-static -Wl,--gc-sections)
 set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL "-s")
 
 # Reproducible output: the same sources give the same executable in any folder
-# at any time (tools/check_reproducible.sh). No build folder in the binary, no
+# at any time (release/check_reproducible.sh). No build folder in the binary, no
 # link time stamp.
 add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.;-ffile-prefix-map=${PROJECT_BINARY_DIR}=.>")
 add_link_options(-Wl,--no-insert-timestamp)

@@ -13,8 +13,8 @@
 #include "net/request.h"
 #include "net/transfer_rules.h"
 #include "net/transport_texts.h"
-#include "pipeline/progress.h"
-#include "pipeline/progress_post.h"
+#include "report/progress.h"
+#include "report/progress_post.h"
 
 namespace quorvane {
 namespace {

@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "files/layout.h"
-#include "pipeline/progress.h"
-#include "pipeline/progress_post.h"
+#include "report/progress.h"
+#include "report/progress_post.h"
 
 namespace quorvane {
 

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "files/layout.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
 

@@ -17,7 +17,7 @@
 #include "net/transfer.h"
 #include "net/transport_texts.h"
 #include "pipeline/download_loop.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
 

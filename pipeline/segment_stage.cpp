@@ -9,7 +9,7 @@
 #include "net/download_url.h"
 #include "net/transfer.h"
 #include "pipeline/download_loop.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
 

@@ -9,8 +9,8 @@
 #include "files/layout.h"
 #include "files/text.h"
 #include "files/unique_handle.h"
-#include "pipeline/progress_post.h"
 #include "pipeline/stage_texts.h"
+#include "report/progress_post.h"
 
 namespace quorvane {
 namespace {

@@ -1,5 +1,5 @@
 # Shared set-up for the README commands: packages, build, Wine prefix.
-# Sourced by tools/demo.sh, tools/test.sh and tools/bench.sh.
+# Sourced by tools/demo.sh, tools/test.sh and bench/bench.sh.
 
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QV_BUILD_DIR:-$repo_dir/build}

@@ -1,7 +1,7 @@
 #pragma once
-// Timing marks for tools/bench.sh: start-up to the first paint, and how often
+// Timing marks for bench/bench.sh: start-up to the first paint, and how often
 // the window repaints while records arrive. Only the benchmark build
-// (QV_BENCH_MARKS, tools/bench/) gives them a body; in the product they are
+// (QV_BENCH_MARKS, bench/) gives them a body; in the product they are
 // empty inline functions and leave no trace in the executable.
 
 namespace quorvane {

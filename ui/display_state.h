@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "ui/window_texts.h"
 
 namespace quorvane {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "ui/display_state.h"
 #include "ui/palette.h"
 #include "ui/window_model.h"

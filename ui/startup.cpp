@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "files/system_function.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "ui/display_state.h"
 #include "ui/window.h"
 #include "ui/window_parameters.h"

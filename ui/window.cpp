@@ -5,7 +5,7 @@
 #include <exception>
 #include <memory>
 
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "pipeline/worker.h"
 #include "ui/accessible.h"
 #include "ui/accessible_tree.h"

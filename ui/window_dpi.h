@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "ui/geometry.h"
 
 namespace quorvane {

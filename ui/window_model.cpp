@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "pipeline/steps.h"
 #include "ui/window_texts.h"
 
 namespace quorvane {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "ui/display_state.h"
 #include "ui/geometry.h"
 

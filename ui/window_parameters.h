@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "ui/geometry.h"
 
 namespace quorvane {

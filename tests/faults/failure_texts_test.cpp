@@ -1,6 +1,6 @@
 // Each fixed failure text of the system, produced by the fault that causes it
 // in a whole run (or, where a run cannot reach it, by the function that owns
-// it). tools/failure_coverage.py counts what these tests observed.
+// it). tools/faults/failure_coverage.py counts what these tests observed.
 
 #include <windows.h>
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "tests/pipeline/stage_fixture.h"
 
 namespace quorvane::testing {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "tests/support/test_server.h"
 
 namespace quorvane::testing {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "pipeline/progress.h"
+#include "pipeline/steps.h"
+#include "report/progress.h"
 
 namespace quorvane {
 namespace {

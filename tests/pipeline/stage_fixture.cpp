@@ -4,7 +4,7 @@
 
 #include "files/layout.h"
 #include "files/text.h"
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "pipeline/stages.h"
 #include "pipeline/worker.h"
 #include "tools/standins/standin_trailer.h"

@@ -6,7 +6,7 @@
 
 #include "files/layout.h"
 #include "files/text.h"
-#include "pipeline/progress.h"
+#include "report/progress.h"
 #include "tests/pipeline/stage_fixture.h"
 
 namespace quorvane::testing {

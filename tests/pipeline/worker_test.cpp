@@ -7,7 +7,7 @@
 
 #include "files/layout.h"
 #include "files/product_constants.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "pipeline/worker.h"
 #include "tests/support/record_collector.h"
 #include "tests/support/sandbox.h"

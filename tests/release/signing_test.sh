@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Signs the release executable and a full installer through tools/release.sh
+# Signs the release executable and a full installer through release/release.sh
 # with code-signing certificates from a test CA: through PKCS#11 with the key
 # in a SoftHSM2 token made here (its configuration and tokens in this test's
 # folder, never the system's), and from PKCS#12 files, against a loopback
@@ -13,7 +13,7 @@
 # was. Then asks WinVerifyTrust under Wine, with the test CA trusted in the
 # project's prefix only, and prints what Wine answers.
 #
-# What tools/release.sh promises, each held by a check below:
+# What release/release.sh promises, each held by a check below:
 # - one kind of key, a token's (PKCS#11, the URI without the PIN) or a file's;
 #   both, neither, or a PIN inside the URI refused before anything changes
 # - the PIN or password on osslsigncode's standard input only: in no output,
@@ -116,7 +116,7 @@ cp "$installer" "$incoming"
 release() {  # output folder, log, VARIABLE=value...
   local output=$1 log=$2; shift 2
   env QV_BUILD_DIR="$build_dir" QV_RELEASE_UNSIGNED="$setup_exe" QV_SIGN_CA_FILE="$ca/ca.pem" "$@" \
-    bash "$repo_dir/tools/release.sh" "$output" >"$folder/$log.log" 2>&1
+    bash "$repo_dir/release/release.sh" "$output" >"$folder/$log.log" 2>&1
 }
 refused() {  # expected message, release's arguments...
   local message=$1; shift

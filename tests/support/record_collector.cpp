@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "files/text.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 
 namespace quorvane::testing {
 namespace {

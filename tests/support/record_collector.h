@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 
 namespace quorvane::testing {
 

@@ -43,7 +43,7 @@
 
 #include "files/system_function.h"
 #include "files/text.h"
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 #include "pipeline/worker.h"
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"

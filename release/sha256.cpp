@@ -1,4 +1,4 @@
-#include "tools/release/sha256.h"
+#include "release/sha256.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "tools/release/release_files.h"
+#include "release/release_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +20,7 @@
 #include "files/layout.h"
 #include "files/segment_files.h"
 #include "files/text.h"
-#include "tools/release/sha256.h"
+#include "release/sha256.h"
 
 namespace quorvane::release {
 namespace {

@@ -2,11 +2,11 @@
 # Builds the release QuorvaneSetup.exe twice, each a clean build from its own
 # copy of the sources in a folder of a different name and depth, prints both
 # SHA-256 digests, and fails unless the two files are the same byte for byte.
-#   bash tools/check_reproducible.sh [WORK_FOLDER]     (default <build>/reproducible)
+#   bash release/check_reproducible.sh [WORK_FOLDER]     (default <build>/reproducible)
 # The sources are the files git knows here, committed or not; nothing of an
 # existing build folder is used.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
 work=${1:-$build_dir/reproducible}
 
 clean_build() {  # folder

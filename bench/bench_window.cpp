@@ -1,4 +1,4 @@
-// The least a Win32 window does, for the comparisons of tools/bench.sh.
+// The least a Win32 window does, for the comparisons of bench/bench.sh.
 //   bench-window            register a class, create a window of the
 //                           installer's size, paint it once with GDI (marked
 //                           like the installer's paints) and close: the
@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "tools/bench/minimal_work.h"
+#include "bench/minimal_work.h"
 #include "ui/bench_marks.h"
 #include "ui/gdi_handles.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "pipeline/progress.h"
+#include "report/progress.h"
 
 namespace quorvane {
 

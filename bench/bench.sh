@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Measures the installer against the best a user could get on this machine:
 # builds the benchmark programs, starts the local HTTPS test server and runs
-# tools/bench/run_bench.py, which prints one table and writes it to
+# bench/run_bench.py, which prints one table and writes it to
 # <build>/bench/results.md and results.json. Not part of the tests.
 # Extra arguments go to run_bench.py (e.g. --runs 7, --only download,digest).
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
 
 required_packages+=(curl coreutils time)
 bench_targets=(QuorvaneSetup QuorvaneStandinProduct trust-test-ca
@@ -28,5 +28,5 @@ ensure_wine_prefix
 say "starting the local HTTPS test server"
 QV_TEST_SERVER_PARENT=$$ bash "$repo_dir/tools/testserver/start.sh" "$build_dir" >/dev/null
 say "measuring (a few minutes; the machine should be otherwise idle)"
-python3 "$repo_dir/tools/bench/run_bench.py" --repo "$repo_dir" --build "$build_dir" \
-  --command "bash tools/bench.sh${*:+ $*}" "$@"
+python3 "$repo_dir/bench/run_bench.py" --repo "$repo_dir" --build "$build_dir" \
+  --command "bash bench/bench.sh${*:+ $*}" "$@"

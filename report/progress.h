@@ -1,6 +1,8 @@
 #pragma once
-// What the worker reports to the window, and the flags the two threads share.
-// No Windows header here: the window's state model and its tests use it too.
+// What the run reports to the window, and the flags the two threads share.
+// The transfers, the pipeline and the window all use it, so it sits below
+// them all. No Windows header here: the window's state model and its tests
+// use it too.
 
 #include <atomic>
 #include <cstdint>
@@ -22,19 +24,6 @@ struct ProgressRecord {
     RunState state = RunState::Running;
     std::wstring text;
 };
-
-// The step the window names, derived from the last percent shown.
-enum class InstallStep {
-    FetchInfo,
-    DownloadProgram,
-    InstallProgram,
-    DownloadSegments,
-    InstallSegments,
-    LaunchProgram,
-};
-
-InstallStep StepForPercent(int percent);
-const wchar_t* StepLabel(InstallStep step);
 
 // A one-byte flag that is only ever written by atomic exchange and read by
 // atomic load; no lock exists anywhere in the system.

@@ -1,4 +1,4 @@
-// Digest throughput under Wine, for tools/bench.sh.
+// Digest throughput under Wine, for bench/bench.sh.
 //   bench-digest program PATH   Sha256OfFile
 //   bench-digest minimal PATH   the least a CryptoAPI program does
 //                               (minimal_work.h)
@@ -19,7 +19,7 @@
 #include "files/digest.h"
 #include "files/held_file.h"
 #include "files/signature.h"
-#include "tools/bench/minimal_work.h"
+#include "bench/minimal_work.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {

@@ -1,4 +1,4 @@
-#include "pipeline/progress_post.h"
+#include "report/progress_post.h"
 
 #include <memory>
 

@@ -1,8 +1,6 @@
-#include "pipeline/progress.h"
+#include "pipeline/steps.h"
 
 namespace quorvane {
-
-RunFlags run_flags;
 
 InstallStep StepForPercent(int percent) {
     if (percent <= 17) return InstallStep::FetchInfo;

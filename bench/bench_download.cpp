@@ -1,4 +1,4 @@
-// Download throughput under Wine, for tools/bench.sh.
+// Download throughput under Wine, for bench/bench.sh.
 //   bench-download program URL DESTINATION   DownloadToFile, with a window
 //                                             thread that takes its records
 //   bench-download minimal URL DESTINATION   the least a WinHTTP program does
@@ -21,8 +21,8 @@
 #include <thread>
 
 #include "net/transfer.h"
-#include "pipeline/progress_post.h"
-#include "tools/bench/minimal_work.h"
+#include "report/progress_post.h"
+#include "bench/minimal_work.h"
 
 namespace {
 

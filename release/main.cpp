@@ -22,9 +22,9 @@
 #include "files/manifest.h"
 #include "files/product_constants.h"
 #include "files/text.h"
-#include "tools/release/authenticode.h"
-#include "tools/release/mirror_check.h"
-#include "tools/release/release_files.h"
+#include "release/authenticode.h"
+#include "release/mirror_check.h"
+#include "release/release_files.h"
 
 namespace quorvane::release {
 namespace {

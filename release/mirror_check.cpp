@@ -1,4 +1,4 @@
-#include "tools/release/mirror_check.h"
+#include "release/mirror_check.h"
 
 #include <curl/curl.h>
 #include <unistd.h>
@@ -22,9 +22,9 @@
 #include "net/transfer_rules.h"
 #include "net/transport_texts.h"
 #include "pipeline/stage_texts.h"
-#include "tools/release/authenticode.h"
-#include "tools/release/release_files.h"
-#include "tools/release/sha256.h"
+#include "release/authenticode.h"
+#include "release/release_files.h"
+#include "release/sha256.h"
 
 namespace quorvane::release {
 namespace {

@@ -9,7 +9,7 @@ in the messages the fault tests observed (<build>/failure-coverage/observed.txt,
 written by tests/faults). Prints the figure and the texts not covered; exits 1
 when fewer than --minimum are covered or the list disagrees with the sources.
 
-    python3 tools/failure_coverage.py --observed build/failure-coverage/observed.txt --minimum N
+    python3 tools/faults/failure_coverage.py --observed build/failure-coverage/observed.txt --minimum N
 """
 
 import argparse
@@ -17,7 +17,7 @@ import pathlib
 import re
 import sys
 
-REPOSITORY = pathlib.Path(__file__).resolve().parent.parent
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 CATALOGUE = REPOSITORY / "tests" / "faults" / "failure_texts.txt"
 PRODUCT_FOLDERS = ("files", "net", "pipeline")
 LITERAL = re.compile(r'L?"((?:[^"\\]|\\.)*)"')

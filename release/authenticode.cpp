@@ -1,4 +1,4 @@
-#include "tools/release/authenticode.h"
+#include "release/authenticode.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>

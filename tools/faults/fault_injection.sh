@@ -4,10 +4,10 @@
 # also when the script is interrupted. Not part of the tests: every fault
 # costs a rebuild and a test run.
 #
-#   bash tools/fault_injection.sh               # every fault of tests/faults/injected/
-#   bash tools/fault_injection.sh busy handles  # the faults whose file name contains busy or handles
-#   bash tools/fault_injection.sh --generate SEED COUNT          # COUNT mechanical faults picked by SEED
-#   bash tools/fault_injection.sh --generate SEED COUNT --list   # only name them; no build, no test
+#   bash tools/faults/fault_injection.sh               # every fault of tests/faults/injected/
+#   bash tools/faults/fault_injection.sh busy handles  # the faults whose file name contains busy or handles
+#   bash tools/faults/fault_injection.sh --generate SEED COUNT          # COUNT mechanical faults picked by SEED
+#   bash tools/faults/fault_injection.sh --generate SEED COUNT --list   # only name them; no build, no test
 #
 # A fault of tests/faults/injected/ is a patch (git diff) led by three lines
 # that this script reads:
@@ -19,18 +19,18 @@
 # The named tests must pass without any fault first; each run's output stays
 # in <build>/fault-injection/.
 #
-# --generate takes its faults from tools/fault_generator.py (the operators and
+# --generate takes its faults from tools/faults/fault_generator.py (the operators and
 # what is not a site are described there): the same seed gives the same faults
 # on the same sources. Each runs first the tests that tests/faults/test_map.txt
 # maps its file to, and when they all pass, the rest of the suite. A fault
 # listed in tests/faults/equivalent.txt (its id and why no test can see it) is
 # not run. QV_FAULT_WHOLE_SUITE=0 counts a fault its mapped tests pass as
 # missed without running the rest (a score that can only be lower);
-# QV_FAULT_FOLDERS=tools/release,ui draws the faults from those folders alone. The diff
+# QV_FAULT_FOLDERS=release,ui draws the faults from those folders alone. The diff
 # of every missed fault follows the results. Fuzz targets
 # fuzz QV_FUZZ_SECONDS (10 unless set) after replaying their corpus.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
 
 faults_dir=$repo_dir/tests/faults/injected
 log_dir=$build_dir/fault-injection
@@ -41,7 +41,7 @@ if [ "${1:-}" = "--generate" ]; then
   [[ ${2:-} =~ ^[0-9]+$ && ${3:-} =~ ^[0-9]+$ ]] || { echo "usage: $0 --generate SEED COUNT [--list]"; exit 2; }
   generate_seed=$2 generate_count=$3
   if [ "${4:-}" = "--list" ]; then
-    exec python3 "$repo_dir/tools/fault_generator.py" list "$generate_seed" "$generate_count"
+    exec python3 "$repo_dir/tools/faults/fault_generator.py" list "$generate_seed" "$generate_count"
   fi
   [ $# -eq 3 ] || { echo "usage: $0 --generate SEED COUNT [--list]"; exit 2; }
   set --
@@ -74,7 +74,7 @@ selected=()
 if [ -n "$generate_seed" ]; then
   export QV_FUZZ_SECONDS=${QV_FUZZ_SECONDS:-10}
   faults_dir=$log_dir/seed-$generate_seed
-  written=$(python3 "$repo_dir/tools/fault_generator.py" write "$generate_seed" "$generate_count" "$faults_dir")
+  written=$(python3 "$repo_dir/tools/faults/fault_generator.py" write "$generate_seed" "$generate_count" "$faults_dir")
   mapfile -t selected <<<"$written"
   log_dir=$faults_dir
 else

@@ -5,8 +5,8 @@
 # gives back the unsigned build byte for byte.
 #
 #   QV_SIGN_PKCS11_MODULE=module.so QV_SIGN_KEY_URI='pkcs11:token=...;object=...' QV_SIGN_CERTS=chain.pem \
-#     QV_SIGN_PIN_FILE=pin.txt QV_TIMESTAMP_URL=http://timestamp.example bash tools/release.sh [OUTPUT_FOLDER]
-#   QV_SIGN_PKCS12=key.p12 QV_SIGN_PASSWORD_FILE=password.txt QV_TIMESTAMP_URL=... bash tools/release.sh
+#     QV_SIGN_PIN_FILE=pin.txt QV_TIMESTAMP_URL=http://timestamp.example bash release/release.sh [OUTPUT_FOLDER]
+#   QV_SIGN_PKCS12=key.p12 QV_SIGN_PASSWORD_FILE=password.txt QV_TIMESTAMP_URL=... bash release/release.sh
 #
 # Exactly one kind of key. A key kept in a token or HSM, through its PKCS#11 module:
 #   QV_SIGN_PKCS11_MODULE  the module (the token's, an HSM's or a signing service's)
@@ -33,13 +33,13 @@
 # OUTPUT_FOLDER (default <build>/release-out) receives QuorvaneSetup.exe (signed),
 # QuorvaneSetup-unsigned.exe, the signed full installer under its own name,
 # SHA256SUMS and verify.log. The build is a clean one in <build>/release-build;
-# tools/check_reproducible.sh shows it is reproducible. Every input is copied
+# release/check_reproducible.sh shows it is reproducible. Every input is copied
 # into a work folder before anything is removed, and is never written: an
 # input that is one of the files this run replaces is refused. Each file is
 # signed under a temporary name and takes its place only once every file has
 # been verified; a failed run leaves none of them, nor an older release's, behind.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
 output=${1:-$build_dir/release-out}
 
 fail() { echo "release: $*" >&2; exit 1; }

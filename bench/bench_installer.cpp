@@ -1,5 +1,5 @@
 // The product's installer as the whole-installation benchmark wants it: a
-// large file (padding before the product, see tools/bench/run_bench.py) that
+// large file (padding before the product, see bench/run_bench.py) that
 // installs the product it carries and exits at once. It reads only its
 // trailer and the product, by position, so its own size costs nothing; the
 // trailer is the one of tools/standins/standin_trailer.h.

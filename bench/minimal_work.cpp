@@ -1,4 +1,4 @@
-#include "tools/bench/minimal_work.h"
+#include "bench/minimal_work.h"
 
 #include <wincrypt.h>
 #include <winhttp.h>

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The measurements of tools/bench.sh, against baselines taken in the same run.
+"""The measurements of bench/bench.sh, against baselines taken in the same run.
 
-Expects what tools/bench.sh prepares: the build folder with the benchmark
+Expects what bench/bench.sh prepares: the build folder with the benchmark
 programs, the project's Wine prefix, a display and the local HTTPS test server.
 Prints one table and writes it to <build>/bench/results.md and results.json.
 Every large file it makes lives in <build>/bench/ and is deleted at the end.
@@ -211,7 +211,7 @@ class Bench:
     def make_installer(self, path, size):
         """bench-installer.exe + filler + product + trailer, size bytes in all:
         the product's installer that installs the stand-in product and exits."""
-        with open(os.path.join(self.build, "tools", "bench", "bench-installer.exe"), "rb") as stream:
+        with open(os.path.join(self.build, "bench-programs", "bench-installer.exe"), "rb") as stream:
             installer = stream.read()
         with open(os.path.join(self.build, "tools", "standins", "QuorvaneStandinProduct.exe"), "rb") as stream:
             product = stream.read()
@@ -244,7 +244,7 @@ class Bench:
         peaks = {"program": [], "minimal": [], "posting": []}
         for _ in range(self.runs):
             for mode in ("program", "minimal", "posting"):
-                output, peak = self.run_wine([os.path.join(self.build, "tools", "bench", "bench-download.exe"),
+                output, peak = self.run_wine([os.path.join(self.build, "bench-programs", "bench-download.exe"),
                                               mode, url, windows_path(target)])
                 values = self.fields(output)
                 if int(values["bytes"]) != size or os.path.getsize(target) != size:
@@ -287,7 +287,7 @@ class Bench:
         subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the page cache
         times = {"program": [], "minimal": [], "sha256sum": []}
         expected = None
-        program = os.path.join(self.build, "tools", "bench", "bench-digest.exe")
+        program = os.path.join(self.build, "bench-programs", "bench-digest.exe")
         for _ in range(self.runs):
             for mode in ("program", "minimal"):
                 output, _ = self.run_wine([program, mode, windows_path(path)])
@@ -324,7 +324,7 @@ class Bench:
                         "-in", path + ".unsigned", "-out", path], check=True, capture_output=True)
         self.remove(path + ".unsigned")
         subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the page cache
-        program = os.path.join(self.build, "tools", "bench", "bench-digest.exe")
+        program = os.path.join(self.build, "bench-programs", "bench-digest.exe")
         times = {"held": [], "signed": []}
         for _ in range(self.runs):
             for mode in times:
@@ -439,8 +439,8 @@ class Bench:
     def install_with_minimal_wine(self, release):
         """What Wine itself allows: the minimal WinHTTP program, posting one
         record per read as the installer must, and the minimal CryptoAPI one."""
-        download = os.path.join(self.build, "tools", "bench", "bench-download.exe")
-        digest = os.path.join(self.build, "tools", "bench", "bench-digest.exe")
+        download = os.path.join(self.build, "bench-programs", "bench-download.exe")
+        digest = os.path.join(self.build, "bench-programs", "bench-digest.exe")
         return self.install_by_hand(
             release,
             lambda url, path: self.run_wine([download, "posting", url, windows_path(path)], proxied=True),
@@ -479,7 +479,7 @@ class Bench:
         with the paints, the seconds and the records taken meanwhile."""
         marks = os.path.join(self.data, "install-marks.txt")
         self.remove(marks)
-        self.install_with_program(release, os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"),
+        self.install_with_program(release, os.path.join(self.build, "bench-programs", "QuorvaneSetupMarked.exe"),
                                   marks)
         paints = read_marks(marks)
         self.remove(marks)
@@ -526,7 +526,7 @@ class Bench:
         size = 64 * MIB
         url = f"https://localhost:{self.ports['https_port']}/x/size={size},seed=12/bench/floor.bin"
         target = os.path.join(self.data, "floor.bin")
-        window = os.path.join(self.build, "tools", "bench", "bench-window.exe")
+        window = os.path.join(self.build, "bench-programs", "bench-window.exe")
         floor = max(self.run_wine([window, url, windows_path(target)])[1] for _ in range(2)) / 1024
         self.remove(target)
         gdi_only = self.run_wine([window])[1] / 1024
@@ -574,8 +574,8 @@ class Bench:
     def startup(self):
         print("== 6. start-up to the first complete paint", flush=True)
         programs = {
-            "program": ([os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe"), SLOW_MANIFEST], True),
-            "minimal": ([os.path.join(self.build, "tools", "bench", "bench-window.exe")], False),
+            "program": ([os.path.join(self.build, "bench-programs", "QuorvaneSetupMarked.exe"), SLOW_MANIFEST], True),
+            "minimal": ([os.path.join(self.build, "bench-programs", "bench-window.exe")], False),
         }
         times = {mode: [] for mode in programs}
         inside = {mode: [] for mode in programs}
@@ -608,7 +608,7 @@ class Bench:
     def display_scale(self):
         print("== 6s, 7s. first paint and repaints at 192 DPI against 96 DPI", flush=True)
         release = self.prepare_release("scale", 256 * MIB, 16 * MIB)
-        marked = os.path.join(self.build, "tools", "bench", "QuorvaneSetupMarked.exe")
+        marked = os.path.join(self.build, "bench-programs", "QuorvaneSetupMarked.exe")
         measured = {}
         try:
             for dpi in (96, 192):
@@ -686,7 +686,7 @@ def main():
     parser.add_argument("--startup-runs", type=int, default=10)
     parser.add_argument("--only",
                         default="download,digest,verification,installation,memory,size,startup,display_scale")
-    parser.add_argument("--command", default="bash tools/bench.sh")
+    parser.add_argument("--command", default="bash bench/bench.sh")
     arguments = parser.parse_args()
     bench = Bench(arguments.repo, arguments.build, arguments.runs, arguments.install_runs, arguments.startup_runs)
     chosen = arguments.only.split(",")

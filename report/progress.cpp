@@ -1,0 +1,7 @@
+#include "report/progress.h"
+
+namespace quorvane {
+
+RunFlags run_flags;
+
+}  // namespace quorvane
