@@ -9,6 +9,7 @@
 #include "files/layout.h"
 #include "files/text.h"
 #include "files/unique_handle.h"
+#include "pipeline/milestones.h"
 #include "pipeline/stage_texts.h"
 #include "report/progress_post.h"
 
@@ -51,7 +52,7 @@ void RunInstallation(const InstallStages& stages) {
     std::wstring installer_path;
     try {
         const std::wstring manifest_address = ManifestAddressFromCommandLine();
-        PostProgress(5, kFetchingInstallInfo, RunState::Running);
+        PostProgress(milestone::kFetchingManifest, kFetchingInstallInfo, RunState::Running);
         stages.install_package(manifest_address, installer_path);
         stages.update_segments();
         RemoveLeftovers(installer_path);
