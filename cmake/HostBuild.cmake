@@ -21,6 +21,7 @@ set(QV_PLATFORM_FREE_SOURCES
   ${QV_SOURCE_DIR}/ui/geometry.cpp
   ${QV_SOURCE_DIR}/ui/window_model.cpp
   ${QV_SOURCE_DIR}/ui/accessible_tree.cpp
+  ${QV_SOURCE_DIR}/ui/palette.cpp
   ${QV_SOURCE_DIR}/ui/paint_list.cpp
   ${QV_SOURCE_DIR}/ui/system_check.cpp
   ${QV_SOURCE_DIR}/ui/display_state.cpp

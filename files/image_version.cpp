@@ -6,14 +6,9 @@
 #include "files/image_version_format.h"
 #include "files/installer_floor.h"
 #include "files/text.h"
+#include "files/trust_texts.h"
 
 namespace quorvane {
-namespace {
-
-constexpr const char* kVersionMismatch = "安装包版本与安装信息不一致";
-constexpr const char* kVersionBelowFloor = "安装包版本低于本安装程序支持的最低版本";
-
-}  // namespace
 
 void RequireInstallerVersion(const HeldFile& installer, const std::wstring& manifest_version) {
     LARGE_INTEGER file_size = {};
@@ -31,9 +26,9 @@ void RequireInstallerVersion(const HeldFile& installer, const std::wstring& mani
         case InstallerVersionCheck::Accepted:
             return;
         case InstallerVersionCheck::Mismatch:
-            throw std::runtime_error(kVersionMismatch);
+            throw std::runtime_error(trust::kVersionMismatch);
         case InstallerVersionCheck::BelowFloor:
-            throw std::runtime_error(kVersionBelowFloor);
+            throw std::runtime_error(trust::kVersionBelowFloor);
     }
 }
 

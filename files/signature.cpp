@@ -10,13 +10,12 @@
 #include "files/held_file.h"
 #include "files/error_text.h"
 #include "files/text.h"
+#include "files/trust_texts.h"
 #include "files/unique_handle.h"
 
 namespace quorvane {
 namespace {
 
-constexpr const char* kPublisherMismatch = "安装包发布者与安装程序不一致";
-constexpr const wchar_t* kSignatureInvalid = L"安装包数字签名无效";
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 namespace crypt_release {
@@ -146,7 +145,7 @@ void VerifyInstallerPublisher(const HeldFile& installer, const std::wstring& pat
     std::vector<unsigned char> entries;
     ByteRange signed_data;
     if (ReadStrictTable(installer.get(), entries, signed_data) == TableRead::Refused) {
-        throw std::runtime_error(WideToUtf8(kSignatureInvalid));
+        throw std::runtime_error(trust::kSignatureInvalid);
     }
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = sizeof file;
@@ -166,12 +165,14 @@ void VerifyInstallerPublisher(const HeldFile& installer, const std::wstring& pat
     const TrustState state(trust);
     const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
     if (result != ERROR_SUCCESS) {
+        // Converted first: the conversion is a Windows call and may change the last error.
+        const std::wstring invalid = Utf8ToWide(trust::kSignatureInvalid);
         SetLastError(static_cast<DWORD>(result));
-        ThrowWithErrorCode(kSignatureInvalid);
+        ThrowWithErrorCode(invalid);
     }
     const PCCERT_CONTEXT signer = VerifiedSigner(trust.hWVTStateData);
-    if (signer == nullptr) throw std::runtime_error(WideToUtf8(kSignatureInvalid));
-    if (!SamePublisher(setup, IdentityOf(signer->pCertInfo->Subject))) throw std::runtime_error(kPublisherMismatch);
+    if (signer == nullptr) throw std::runtime_error(trust::kSignatureInvalid);
+    if (!SamePublisher(setup, IdentityOf(signer->pCertInfo->Subject))) throw std::runtime_error(trust::kPublisherMismatch);
 }
 
 }  // namespace quorvane

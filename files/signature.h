@@ -27,8 +27,9 @@ Publisher ReadOwnPublisher();
 // Accepts the held installer only when its certificate table holds one
 // signature and nothing else, WinVerifyTrust finds that signature valid for
 // exactly the bytes held, and the one signer it verified has the setup's
-// identity; raises "安装包数字签名无效" (with WinVerifyTrust's answer as the
-// error code when it refused) or "安装包发布者与安装程序不一致" otherwise.
+// identity; raises trust::kSignatureInvalid (with WinVerifyTrust's answer as
+// the error code when it refused) or trust::kPublisherMismatch otherwise
+// (files/trust_texts.h).
 // path names the same file.
 void VerifyInstallerPublisher(const HeldFile& installer, const std::wstring& path, const Publisher& setup);
 

@@ -16,6 +16,7 @@ inline constexpr const wchar_t* kReceiveFailed = L"接收服务器响应失败";
 inline constexpr const wchar_t* kStatusUnreadable = L"读取服务器状态失败";
 inline constexpr const wchar_t* kBadStatusPrefix = L"服务器返回异常状态码：";
 
+// The run's cancel message, raised by the transfers and the stages alike.
 inline constexpr const wchar_t* kCancelled = L"安装已取消";
 inline constexpr const wchar_t* kQueryDataFailed = L"读取下载数据失败";
 inline constexpr const wchar_t* kBodyTooLarge = L"服务器返回的版本文件过大";

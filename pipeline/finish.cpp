@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "files/layout.h"
+#include "pipeline/milestones.h"
 #include "report/progress_post.h"
 #include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
@@ -28,13 +29,13 @@ bool LaunchInstalledProgram() {
 void FinishRun() {
     if (!run_flags.launch_after_install.Load()) {
         run_flags.busy.Exchange(false);
-        PostProgress(100, kFinished, RunState::Finished);
+        PostProgress(milestone::kFinished, kFinished, RunState::Finished);
         return;
     }
-    PostProgress(99, kLaunchingProgram, RunState::Running);
+    PostProgress(milestone::kLaunchingProgram, kLaunchingProgram, RunState::Running);
     const bool launched = LaunchInstalledProgram();
     run_flags.busy.Exchange(false);
-    PostProgress(100, launched ? kFinishedAndLaunched : kFinishedUseShortcut, RunState::Finished);
+    PostProgress(milestone::kFinished, launched ? kFinishedAndLaunched : kFinishedUseShortcut, RunState::Finished);
     if (launched) PostMessageW(main_window, WM_INSTALL_CLOSE, 0, 0);
 }
 

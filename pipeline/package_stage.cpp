@@ -16,7 +16,9 @@
 #include "files/text.h"
 #include "net/download_url.h"
 #include "net/transfer.h"
+#include "net/transport_texts.h"
 #include "pipeline/download_loop.h"
+#include "pipeline/milestones.h"
 #include "report/progress_post.h"
 #include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
@@ -45,15 +47,17 @@ HeldFile HoldIfIntact(const std::wstring& path, const InstallerManifest& manifes
 }
 
 HeldFile DownloadInstaller(const InstallerManifest& manifest, const std::wstring& installer_path) {
-    PostProgress(20, kDownloadingPackage + manifest.version, RunState::Running);
+    PostProgress(milestone::kPackageDownloadStart, kDownloadingPackage + manifest.version, RunState::Running);
     HeldFile verified;
     DownloadFromCandidates(
-        BuildDownloadCandidates(manifest.url), installer_path, 20, kTryingOtherPackageAddress, kPackageDownloadFailed,
+        BuildDownloadCandidates(manifest.url), installer_path, milestone::kPackageDownloadStart,
+        kTryingOtherPackageAddress, kPackageDownloadFailed,
         [&](const std::wstring& candidate) {
             // The exact size is known, so a longer body is refused as soon as it shows.
-            DownloadToFile(candidate, installer_path, kPackagePurpose, 20, 68, kDownloadingPackage, manifest.version,
+            DownloadToFile(candidate, installer_path, kPackagePurpose, milestone::kPackageDownloadStart,
+                           milestone::kPackageDownloadEnd, kDownloadingPackage, manifest.version,
                            DownloadLimit{manifest.size, kPackageSizeMismatch});
-            PostProgress(70, kVerifyingPackage, RunState::Running);
+            PostProgress(milestone::kPackageVerified, kVerifyingPackage, RunState::Running);
             std::error_code error;
             if (std::filesystem::file_size(std::filesystem::path(installer_path), error) != manifest.size || error) {
                 throw std::runtime_error(kPackageSizeMismatch);
@@ -120,8 +124,8 @@ void RunPackageStage(const std::wstring& manifest_address, std::wstring& install
     const Publisher setup_publisher = ReadOwnPublisher();
     if (setup_publisher.state == SignatureState::Unreadable) throw std::runtime_error(kOwnSignatureUnreadable);
     const InstallerManifest manifest = ParseInstallerManifest(
-        FetchToMemory(manifest_address, kManifestPurpose, 5, kTryingOtherManifestAddress));
-    PostProgress(15, kFoundNewestVersion + manifest.version, RunState::Running);
+        FetchToMemory(manifest_address, kManifestPurpose, milestone::kFetchingManifest, kTryingOtherManifestAddress));
+    PostProgress(milestone::kFoundVersion, kFoundNewestVersion + manifest.version, RunState::Running);
 
     installer_path = InstallerPackagePath(manifest.version);
     HeldFile installer = HoldIfIntact(installer_path, manifest);
@@ -129,11 +133,11 @@ void RunPackageStage(const std::wstring& manifest_address, std::wstring& install
     if (!reused) installer = DownloadInstaller(manifest, installer_path);
     RequireReleasedInstaller(installer, installer_path, manifest, setup_publisher);
     if (reused) {
-        PostProgress(68, kPackageAlreadyDownloaded + manifest.version, RunState::Running);
-        PostProgress(70, kPackageVerified, RunState::Running);
+        PostProgress(milestone::kPackageDownloadEnd, kPackageAlreadyDownloaded + manifest.version, RunState::Running);
+        PostProgress(milestone::kPackageVerified, kPackageVerified, RunState::Running);
     }
 
-    PostProgress(76, kInstallingProgram + manifest.version, RunState::Running);
+    PostProgress(milestone::kInstallingProgram, kInstallingProgram + manifest.version, RunState::Running);
     const std::wstring log_path = InstallLogPath();
     const DWORD exit_code = RunInstallerSilently(installer_path, std::move(installer), log_path);
     if (exit_code != 0) {
@@ -141,9 +145,9 @@ void RunPackageStage(const std::wstring& manifest_address, std::wstring& install
         if (!log_path.empty()) message += kInstallerLogSeparator + WideToUtf8(log_path);
         throw std::runtime_error(message);
     }
-    if (run_flags.cancel_requested.Load()) throw std::runtime_error(kCancelled);
+    if (run_flags.cancel_requested.Load()) throw std::runtime_error(WideToUtf8(transport::kCancelled));
     RemoveQuietly(log_path);
-    PostProgress(80, kProgramInstalled, RunState::Running);
+    PostProgress(milestone::kProgramInstalled, kProgramInstalled, RunState::Running);
 }
 
 }  // namespace quorvane

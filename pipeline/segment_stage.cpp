@@ -9,6 +9,7 @@
 #include "net/download_url.h"
 #include "net/transfer.h"
 #include "pipeline/download_loop.h"
+#include "pipeline/milestones.h"
 #include "report/progress_post.h"
 #include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
@@ -23,9 +24,10 @@ constexpr std::uint64_t kSegmentDatabaseCap = std::uint64_t{256} << 20;
 }  // namespace
 
 void RunSegmentStage() {
-    PostProgress(82, kFetchingSegmentVersion, RunState::Running);
-    const SegmentManifest remote = ParseSegmentManifest(
-        FetchToMemory(kSegmentManifestUrl, kSegmentManifestPurpose, 82, kTryingOtherSegmentManifestAddress));
+    PostProgress(milestone::kFetchingSegmentManifest, kFetchingSegmentVersion, RunState::Running);
+    const SegmentManifest remote = ParseSegmentManifest(FetchToMemory(kSegmentManifestUrl, kSegmentManifestPurpose,
+                                                                      milestone::kFetchingSegmentManifest,
+                                                                      kTryingOtherSegmentManifestAddress));
 
     const std::wstring data_folder = ProductDataFolder();
     if (data_folder.empty()) throw std::runtime_error(kNoSegmentFolder);
@@ -33,22 +35,23 @@ void RunSegmentStage() {
 
     const std::wstring local_version = ReadLocalSegmentVersion();
     if (IsLocalSegmentCurrent(local_version, remote)) {
-        PostProgress(96, kSegmentsCurrent + local_version, RunState::Running);
+        PostProgress(milestone::kSegmentsCurrent, kSegmentsCurrent + local_version, RunState::Running);
         return;
     }
 
-    PostProgress(86, kDownloadingSegments + remote.version, RunState::Running);
+    PostProgress(milestone::kSegmentDownloadStart, kDownloadingSegments + remote.version, RunState::Running);
     const std::wstring download_path = SegmentDownloadPath();
-    DownloadFromCandidates(BuildDownloadCandidates(remote.url), download_path, 86, kTryingOtherSegmentAddress,
-                           kSegmentDownloadFailed, [&](const std::wstring& candidate) {
-                               DownloadToFile(candidate, download_path, kSegmentDatabasePurpose, 86, 94,
+    DownloadFromCandidates(BuildDownloadCandidates(remote.url), download_path, milestone::kSegmentDownloadStart,
+                           kTryingOtherSegmentAddress, kSegmentDownloadFailed, [&](const std::wstring& candidate) {
+                               DownloadToFile(candidate, download_path, kSegmentDatabasePurpose,
+                                              milestone::kSegmentDownloadStart, milestone::kSegmentDownloadEnd,
                                               kDownloadingSegments, remote.version,
                                               DownloadLimit{kSegmentDatabaseCap, kSegmentDatabaseTooLarge});
-                               PostProgress(95, kVerifyingSegments, RunState::Running);
+                               PostProgress(milestone::kVerifyingSegments, kVerifyingSegments, RunState::Running);
                                VerifySegmentDownload(remote);
                            });
 
-    PostProgress(97, kInstallingSegments + remote.version, RunState::Running);
+    PostProgress(milestone::kInstallingSegments, kInstallingSegments + remote.version, RunState::Running);
     InstallSegmentDatabase();
     WriteLocalSegmentManifest(remote);
 }

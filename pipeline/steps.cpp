@@ -3,11 +3,11 @@
 namespace quorvane {
 
 InstallStep StepForPercent(int percent) {
-    if (percent <= 17) return InstallStep::FetchInfo;
-    if (percent <= 69) return InstallStep::DownloadProgram;
-    if (percent <= 81) return InstallStep::InstallProgram;
-    if (percent <= 94) return InstallStep::DownloadSegments;
-    if (percent <= 98) return InstallStep::InstallSegments;
+    if (percent <= kLastFetchInfoPercent) return InstallStep::FetchInfo;
+    if (percent <= kLastDownloadProgramPercent) return InstallStep::DownloadProgram;
+    if (percent <= kLastInstallProgramPercent) return InstallStep::InstallProgram;
+    if (percent <= kLastDownloadSegmentsPercent) return InstallStep::DownloadSegments;
+    if (percent <= kLastInstallSegmentsPercent) return InstallStep::InstallSegments;
     return InstallStep::LaunchProgram;
 }
 

@@ -9,6 +9,8 @@
 #include "files/layout.h"
 #include "files/text.h"
 #include "files/unique_handle.h"
+#include "pipeline/milestones.h"
+#include "pipeline/stage_texts.h"
 #include "pipeline/stages.h"
 #include "report/progress_post.h"
 
@@ -25,7 +27,7 @@ void ReportFailure(const std::exception& failure, const std::wstring& installer_
     run_flags.installer_running.Exchange(false);
     run_flags.busy.Exchange(false);
     if (cancelled) {
-        PostProgress(-1, L"安装已取消，你可以重新开始安装", RunState::Cancelled);
+        PostProgress(-1, kRunCancelled, RunState::Cancelled);
         return;
     }
     std::wstring message;
@@ -33,7 +35,7 @@ void ReportFailure(const std::exception& failure, const std::wstring& installer_
         message = Utf8ToWide(failure.what());
     } catch (const std::exception&) {
         // A message that cannot be converted still has to end the run visibly.
-        message = L"安装失败";
+        message = kFailedWithoutMessage;
     }
     PostProgress(-1, message, RunState::Failed);
 }
@@ -51,7 +53,7 @@ void RunInstallation(const InstallStages& stages) {
     std::wstring installer_path;
     try {
         const std::wstring manifest_address = ManifestAddressFromCommandLine();
-        PostProgress(5, L"正在获取最新安装信息", RunState::Running);
+        PostProgress(milestone::kFetchingManifest, kFetchingInstallInfo, RunState::Running);
         stages.install_package(manifest_address, installer_path);
         stages.update_segments();
         RemoveLeftovers(installer_path);
@@ -80,7 +82,7 @@ bool StartWorker(const std::function<void()>& reset_display, Body body) {
         // for the stages it was to take): free the slot and say so the way a
         // run would.
         run_flags.busy.Exchange(false);
-        PostProgress(-1, L"无法启动安装线程", RunState::Failed);
+        PostProgress(-1, kCannotStartWorker, RunState::Failed);
         return false;
     }
     return true;

@@ -18,6 +18,8 @@
 
 #include "files/image_version_format.h"
 #include "files/signature_format.h"
+#include "files/trust_texts.h"
+#include "pipeline/stage_texts.h"
 
 namespace quorvane::release {
 namespace {
@@ -260,22 +262,21 @@ std::vector<std::string> RefuseWhatSetupsRefuse(const std::string& installer, co
                           "--unsigned-setup for a development setup");
         }
         if (signer.publisher.state == SignatureState::Unreadable) {
-            throw std::runtime_error("the setup " + signer.problem +
-                                     ": its clients fail with \"无法读取安装程序自身的数字签名\"");
+            throw std::runtime_error("the setup " + signer.problem + ": its clients fail with \"" +
+                                     kOwnSignatureUnreadable + '"');
         }
     }
-    constexpr const char* kSignatureInvalid = "安装包数字签名无效";
     const SignerReading signer = ReadSigner(installer);
     if (signer.publisher.state == SignatureState::Unsigned) {
-        RefuseInstaller("the installer \"" + installer + "\" is unsigned", setups.front(), kSignatureInvalid);
+        RefuseInstaller("the installer \"" + installer + "\" is unsigned", setups.front(), trust::kSignatureInvalid);
     }
     if (signer.publisher.state == SignatureState::Unreadable) {
-        RefuseInstaller("the installer " + signer.problem, setups.front(), kSignatureInvalid);
+        RefuseInstaller("the installer " + signer.problem, setups.front(), trust::kSignatureInvalid);
     }
     try {
         RefuseBrokenSignature(installer);
     } catch (const std::runtime_error& error) {
-        RefuseInstaller(std::string("the installer ") + error.what(), setups.front(), kSignatureInvalid);
+        RefuseInstaller(std::string("the installer ") + error.what(), setups.front(), trust::kSignatureInvalid);
     }
     const std::optional<ImageVersion> image = ReadVersionOf(installer);
     std::vector<std::string> report;
@@ -286,7 +287,7 @@ std::vector<std::string> RefuseWhatSetupsRefuse(const std::string& installer, co
             RefuseInstaller("the installer \"" + installer + "\" is signed by " +
                                 DescribePublisherIdentity(signer.publisher.identity) + ", the setup by " +
                                 DescribePublisherIdentity(publisher.identity),
-                            setup, "安装包发布者与安装程序不一致");
+                            setup, trust::kPublisherMismatch);
         }
         const FixedVersion floor = FloorOf(setup);
         switch (CheckInstallerVersion(image, version, floor)) {
@@ -297,13 +298,13 @@ std::vector<std::string> RefuseWhatSetupsRefuse(const std::string& installer, co
                                      : named ? "the ProductVersion \"" + *named + '"'
                                              : std::string("no ProductVersion")) +
                                     ", not the version \"" + version + '"',
-                                setup, "安装包版本与安装信息不一致");
+                                setup, trust::kVersionMismatch);
             }
             case InstallerVersionCheck::BelowFloor:
                 RefuseInstaller("the installer \"" + installer + "\" is version " +
                                     FixedVersionText(image->product_version) + ", below " + FixedVersionText(floor) +
                                     ", the lowest that the setup runs",
-                                setup, "安装包版本低于本安装程序支持的最低版本");
+                                setup, trust::kVersionBelowFloor);
             case InstallerVersionCheck::Accepted:
                 break;
         }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "ui/paint_list.h"
+#include "ui/window_texts.h"
 
 namespace quorvane {
 namespace {
@@ -40,19 +40,19 @@ AccessibleItem Control(const WindowModel& model, WindowControl control, bool win
     }
     switch (control) {
         case WindowControl::AutoRunBox: {
-            item.name = L"安装完成后自动运行";
+            item.name = kAutoRunLabel;
             const bool on = model.flags.launch_after_install.Load();
             if (on) item.state |= kStateChecked;
-            item.default_action = on ? L"取消选中" : L"选中";
+            item.default_action = on ? kUncheckAction : kCheckAction;
             break;
         }
         case WindowControl::CloseButton:
-            item.name = L"关闭";
-            item.default_action = L"按下";
+            item.name = kCloseCaption;
+            item.default_action = kPressAction;
             break;
         case WindowControl::PrimaryButton:
             item.name = PrimaryCaption(state, cancel_requested);
-            item.default_action = L"按下";
+            item.default_action = kPressAction;
             item.state |= kStateDefault;
             break;
         case WindowControl::None: break;
@@ -129,20 +129,20 @@ std::vector<AccessibleItem> AccessibleChildren(const WindowModel& model, bool wi
     const PanelRects places = PanelRectsFor(model.client_units.width);
     const DisplayState& display = model.display;
     const bool cancel_requested = model.flags.cancel_requested.Load();
-    const Headline headline =
-        HeadlineFor(display.state, cancel_requested, model.flags.installer_running.Load(), display.percent);
+    const wchar_t* const headline =
+        HeadlineText(display.state, cancel_requested, model.flags.installer_running.Load(), display.percent);
     std::vector<AccessibleItem> children;
-    children.push_back(Text(L"澜岫", PixelsOf(model, places.title)));
-    children.push_back(Text(L"联网获取最新版并自动完成安装", PixelsOf(model, places.subtitle)));
-    children.push_back(Text(headline.text, PixelsOf(model, places.headline)));
+    children.push_back(Text(kProductTitle, PixelsOf(model, places.title)));
+    children.push_back(Text(kProductSubtitle, PixelsOf(model, places.subtitle)));
+    children.push_back(Text(headline, PixelsOf(model, places.headline)));
     if (IsOutcome(display.state)) {
         children.back().role = AccessibleRole::Alert;
         children.back().description = display.status_line;
     }
     if (display.state == RunState::Unsupported) {
-        children.push_back(Text(L"当前系统：", PixelsOf(model, places.current_system_label)));
+        children.push_back(Text(kCurrentSystemLabel, PixelsOf(model, places.current_system_label)));
         children.push_back(Text(display.system_name, PixelsOf(model, places.current_system)));
-        children.push_back(Text(L"支持系统：", PixelsOf(model, places.supported_systems_label)));
+        children.push_back(Text(kSupportedSystemsLabel, PixelsOf(model, places.supported_systems_label)));
         children.push_back(Text(display.status_line, PixelsOf(model, places.supported_systems)));
         children.push_back(Control(model, WindowControl::PrimaryButton, window_focused));
         return children;
@@ -150,7 +150,7 @@ std::vector<AccessibleItem> AccessibleChildren(const WindowModel& model, bool wi
     children.push_back(Text(display.status_line, PixelsOf(model, places.status_line)));
     AccessibleItem bar;
     bar.role = AccessibleRole::ProgressBar;
-    bar.name = L"安装进度";
+    bar.name = kProgressBarName;
     bar.value = PercentText(display.percent);
     bar.state = kStateReadOnly;
     bar.location = PixelsOf(model, Union(places.bar_track, places.percent));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "report/progress.h"
+#include "ui/window_texts.h"
 
 namespace quorvane {
 
@@ -14,7 +15,7 @@ namespace quorvane {
 struct DisplayState {
     RunState state = RunState::Running;  // Unsupported is set by the system check and is final
     std::int32_t percent = 0;            // the overall progress shown, 0 to 100 (clamped when painted)
-    std::wstring status_line = L"准备安装最新版澜岫";  // in Unsupported: the supported-systems text
+    std::wstring status_line = kInitialStatus;  // in Unsupported: the supported-systems text
     std::wstring system_name;            // the running Windows, set only when it is unsupported
 };
 

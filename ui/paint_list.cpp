@@ -1,58 +1,12 @@
 #include "ui/paint_list.h"
 
-#include "pipeline/steps.h"
-
 #include <algorithm>
 #include <utility>
 
+#include "ui/window_texts.h"
+
 namespace quorvane {
 namespace {
-
-constexpr Colour kWhite = 0xFFFFFF;
-constexpr Colour kRule = 0xE2E8F0;
-constexpr Colour kInk = 0x0F172A;
-constexpr Colour kStrongText = 0x1E293B;
-constexpr Colour kBodyText = 0x475569;
-constexpr Colour kBlue = 0x2563EB;
-
-constexpr Palette kNormalPalette{
-    .window_background = 0xF6F8FC,
-    .header = kWhite,
-    .header_rule = kRule,
-    .card = kWhite,
-    .card_frame = kRule,
-    .title_text = kInk,
-    .muted_text = 0x64748B,
-    .body_text = kBodyText,
-    .strong_text = kStrongText,
-    .headline_text = kInk,
-    .failed_headline_text = 0xB91C1C,
-    .cancelled_headline_text = 0xB45309,
-    .finished_headline_text = 0x15803D,
-    .bar_track = kRule,
-    .bar_track_frame = kRule,
-    .bar_fill = kBlue,
-    .failed_bar_fill = 0xDC2626,
-    .cancelled_bar_fill = 0xD97706,
-    .box_fill_on = kBlue,
-    .box_fill_off = kWhite,
-    .pressed_box_fill_on = 0x1D4ED8,
-    .pressed_box_fill_off = kRule,
-    .box_border_on = kBlue,
-    .box_border_off = 0xCBD5E1,
-    .hover_box_border_off = 0x94A3B8,
-    .check_mark = kWhite,
-    .box_label = kBodyText,
-    .hover_box_label = 0x1E40AF,
-    .box_focus_ring = kStrongText,
-    .disabled_button = {0xF1F5F9, kRule, 0x94A3B8},
-    .primary_button = {0x3B82F6, 0x3B82F6, kWhite},
-    .hover_primary_button = {kBlue, kBlue, kWhite},
-    .pressed_primary_button = {0x1D4ED8, 0x1D4ED8, kWhite},
-    .secondary_button = {kWhite, 0xCBD5E1, kStrongText},
-    .hover_secondary_button = {0xF8FAFC, 0x94A3B8, kStrongText},
-    .pressed_secondary_button = {kRule, 0xCBD5E1, kStrongText},
-};
 
 // The focus cue: a 2-unit ring 3 units inside a button, or round the check box's label.
 constexpr std::int32_t kFocusRingWidth = 2;
@@ -131,8 +85,8 @@ void AddHeaderAndCard(PaintList& list, const PaintInputs& in, const PanelRects& 
     } else if (in.has_icon) {
         list.Image(DrawKind::Icon, {28, 18, 68, 58});
     }
-    list.Text(L"澜岫", places.title, FontRole::Title, colours.title_text, kTextLeft);
-    list.Text(L"联网获取最新版并自动完成安装", places.subtitle, FontRole::Body, colours.muted_text, kTextLeft);
+    list.Text(kProductTitle, places.title, FontRole::Title, colours.title_text, kTextLeft);
+    list.Text(kProductSubtitle, places.subtitle, FontRole::Body, colours.muted_text, kTextLeft);
     list.FillRoundRect({24, 92, w - 24, h - 70}, 8, colours.card);
     list.FrameRoundRect({24, 92, w - 24, h - 70}, 8, colours.card_frame);
     const Headline headline =
@@ -146,9 +100,9 @@ ButtonLook LookOf(const PaintInputs& in, bool enabled, bool primary_style, bool 
 
 void AddSystemPanel(PaintList& list, const PaintInputs& in, const PanelRects& places) {
     const Palette& colours = in.palette;
-    list.Text(L"当前系统：", places.current_system_label, FontRole::Body, colours.muted_text, kTextLeft);
+    list.Text(kCurrentSystemLabel, places.current_system_label, FontRole::Body, colours.muted_text, kTextLeft);
     list.Text(in.display.system_name, places.current_system, FontRole::Headline, colours.strong_text, kTextLeft);
-    list.Text(L"支持系统：", places.supported_systems_label, FontRole::Body, colours.muted_text, kTextLeft);
+    list.Text(kSupportedSystemsLabel, places.supported_systems_label, FontRole::Body, colours.muted_text, kTextLeft);
     list.Text(in.display.status_line, places.supported_systems, FontRole::Body, colours.body_text, kTextMultiLine);
     list.Button(in.layout.primary_button, PrimaryCaption(in.display.state, in.cancel_requested),
                 LookOf(in, true, false, in.interaction.primary_hover, in.interaction.primary_pressed),
@@ -192,7 +146,7 @@ void AddAutoRunBox(PaintList& list, const PaintInputs& in) {
     list.FillRoundRect(box, 5, fill);
     list.FrameRoundRect(box, 5, border);
     if (on) list.Polyline({{l + 4, t + 15}, {l + 8, t + 19}, {l + 14, t + 11}}, colours.check_mark, 2);
-    list.Text(L"安装完成后自动运行", AutoRunLabelRect(control), FontRole::Body,
+    list.Text(kAutoRunLabel, AutoRunLabelRect(control), FontRole::Body,
               hover ? colours.hover_box_label : colours.box_label, kTextLeft);
     if (in.focus_cue == WindowControl::AutoRunBox) {
         list.FocusRing({l + 22, t + 4, control.right, control.bottom - 4}, 5, colours.box_focus_ring);
@@ -203,7 +157,7 @@ void AddButtons(PaintList& list, const PaintInputs& in) {
     const RunState state = in.display.state;
     const bool finished_run = state == RunState::Cancelled || state == RunState::Failed;
     if (finished_run) {
-        list.Button(in.layout.close_button, L"关闭",
+        list.Button(in.layout.close_button, kCloseCaption,
                     LookOf(in, true, false, in.interaction.close_hover, in.interaction.close_pressed),
                     in.focus_cue == WindowControl::CloseButton);
     }
@@ -215,88 +169,17 @@ void AddButtons(PaintList& list, const PaintInputs& in) {
 
 }  // namespace
 
-const Palette& NormalPalette() { return kNormalPalette; }
-
-Palette HighContrastPalette(const SystemColours& system) {
-    const ButtonLook secondary{system.button_face, system.window_text, system.button_text};
-    const ButtonLook secondary_active{system.button_face, system.highlight, system.button_text};
-    const ButtonLook primary{system.highlight, system.window_text, system.highlight_text};
-    const ButtonLook primary_active{system.highlight, system.highlight_text, system.highlight_text};
-    return Palette{
-        .window_background = system.window,
-        .header = system.window,
-        .header_rule = system.window_text,
-        .card = system.window,
-        .card_frame = system.window_text,
-        .title_text = system.window_text,
-        .muted_text = system.gray_text,
-        .body_text = system.window_text,
-        .strong_text = system.window_text,
-        .headline_text = system.window_text,
-        .failed_headline_text = system.window_text,
-        .cancelled_headline_text = system.window_text,
-        .finished_headline_text = system.window_text,
-        .bar_track = system.window,
-        .bar_track_frame = system.window_text,
-        .bar_fill = system.highlight,
-        .failed_bar_fill = system.highlight,
-        .cancelled_bar_fill = system.highlight,
-        .box_fill_on = system.highlight,
-        .box_fill_off = system.window,
-        .pressed_box_fill_on = system.highlight,
-        .pressed_box_fill_off = system.window,
-        .box_border_on = system.window_text,
-        .box_border_off = system.window_text,
-        .hover_box_border_off = system.highlight,
-        .check_mark = system.highlight_text,
-        .box_label = system.window_text,
-        .hover_box_label = system.window_text,
-        .box_focus_ring = system.window_text,
-        .disabled_button = {system.button_face, system.gray_text, system.gray_text},
-        .primary_button = primary,
-        .hover_primary_button = primary_active,
-        .pressed_primary_button = primary_active,
-        .secondary_button = secondary,
-        .hover_secondary_button = secondary_active,
-        .pressed_secondary_button = secondary_active,
-    };
-}
-
-Palette ChoosePalette(bool high_contrast_on, const SystemColours& system) {
-    return high_contrast_on ? HighContrastPalette(system) : kNormalPalette;
-}
-
-PanelRects PanelRectsFor(std::int32_t width) {
-    const std::int32_t w = width;
-    return PanelRects{
-        .title = {80, 12, w - 28, 41},
-        .subtitle = {80, 40, w - 28, 65},
-        .headline = {44, 106, w - 44, 134},
-        .status_line = {44, 136, w - 44, 160},
-        .bar_track = {44, 170, w - 94, 178},
-        .percent = {w - 84, 161, w - 44, 187},
-        .current_system_label = {44, 152, 138, 178},
-        .current_system = {138, 152, w - 44, 178},
-        .supported_systems_label = {44, 188, 138, 214},
-        .supported_systems = {138, 186, w - 44, 238},
-    };
-}
-
-ClientRect AutoRunLabelRect(const ClientRect& auto_run_box) {
-    return {auto_run_box.left + 27, auto_run_box.top, auto_run_box.right, auto_run_box.bottom};
-}
-
 Headline HeadlineFor(RunState state, bool cancel_requested, bool installer_running, std::int32_t percent,
                      const Palette& palette) {
+    const wchar_t* const text = HeadlineText(state, cancel_requested, installer_running, percent);
     switch (state) {
-        case RunState::Unsupported: return {L"当前系统无法安装", palette.headline_text};
-        case RunState::Failed: return {L"安装遇到问题", palette.failed_headline_text};
-        case RunState::Cancelled: return {L"安装已取消", palette.cancelled_headline_text};
-        case RunState::Finished: return {L"安装完成", palette.finished_headline_text};
+        case RunState::Failed: return {text, palette.failed_headline_text};
+        case RunState::Cancelled: return {text, palette.cancelled_headline_text};
+        case RunState::Finished: return {text, palette.finished_headline_text};
+        case RunState::Unsupported:
         case RunState::Running: break;
     }
-    if (cancel_requested) return {installer_running ? L"正在完成当前安装" : L"正在取消安装", palette.headline_text};
-    return {StepLabel(StepForPercent(percent)), palette.headline_text};
+    return {text, palette.headline_text};
 }
 
 ButtonLook ButtonLookFor(bool enabled, bool primary_style, bool pressed, bool hover, const Palette& palette) {
@@ -316,10 +199,6 @@ std::int32_t BarFillWidth(std::int32_t client_width, std::int32_t percent) {
     const std::int32_t product = (client_width - 138) * std::min(percent, std::int32_t{100});
     // A started bar is never narrower than its rounded ends.
     return product <= 699 ? 6 : product / 100;
-}
-
-std::wstring PercentText(std::int32_t percent) {
-    return std::to_wstring(std::clamp(percent, std::int32_t{0}, std::int32_t{100})) + L"%";
 }
 
 std::vector<DrawOperation> BuildPaintList(const PaintInputs& inputs) {

@@ -9,11 +9,10 @@
 
 #include "report/progress.h"
 #include "ui/display_state.h"
+#include "ui/palette.h"
 #include "ui/window_model.h"
 
 namespace quorvane {
-
-using Colour = std::uint32_t;  // 0xRRGGBB
 
 enum class FontRole { Title, Headline, Body, Button };
 
@@ -49,89 +48,6 @@ struct DrawOperation {
     std::int32_t pen_width = 0;
 };
 
-struct ButtonLook {
-    Colour fill;
-    Colour border;
-    Colour text;
-};
-
-// Every colour the painting uses, by what it paints.
-struct Palette {
-    Colour window_background;
-    Colour header;
-    Colour header_rule;
-    Colour card;
-    Colour card_frame;
-    Colour title_text;
-    Colour muted_text;
-    Colour body_text;
-    Colour strong_text;
-    Colour headline_text;
-    Colour failed_headline_text;
-    Colour cancelled_headline_text;
-    Colour finished_headline_text;
-    Colour bar_track;
-    Colour bar_track_frame;
-    Colour bar_fill;
-    Colour failed_bar_fill;
-    Colour cancelled_bar_fill;
-    Colour box_fill_on;
-    Colour box_fill_off;
-    Colour pressed_box_fill_on;
-    Colour pressed_box_fill_off;
-    Colour box_border_on;
-    Colour box_border_off;
-    Colour hover_box_border_off;
-    Colour check_mark;
-    Colour box_label;
-    Colour hover_box_label;
-    Colour box_focus_ring;
-    ButtonLook disabled_button;
-    ButtonLook primary_button;
-    ButtonLook hover_primary_button;
-    ButtonLook pressed_primary_button;
-    ButtonLook secondary_button;
-    ButtonLook hover_secondary_button;
-    ButtonLook pressed_secondary_button;
-};
-
-// The system colours a high-contrast scheme sets (GetSysColor), as 0xRRGGBB.
-struct SystemColours {
-    Colour window = 0;          // COLOR_WINDOW
-    Colour window_text = 0;     // COLOR_WINDOWTEXT
-    Colour gray_text = 0;       // COLOR_GRAYTEXT
-    Colour button_face = 0;     // COLOR_BTNFACE
-    Colour button_text = 0;     // COLOR_BTNTEXT
-    Colour highlight = 0;       // COLOR_HIGHLIGHT
-    Colour highlight_text = 0;  // COLOR_HIGHLIGHTTEXT
-};
-
-// The window's own colours.
-const Palette& NormalPalette();
-// The user's colours while high contrast is on: text and frames in the window
-// text colour, muted text and disabled controls in the gray text colour,
-// buttons in the button colours, the bar and the primary button highlighted.
-Palette HighContrastPalette(const SystemColours& system);
-Palette ChoosePalette(bool high_contrast_on, const SystemColours& system);
-
-// Where the painting puts its texts and the bar, for a client width, in
-// 96-DPI units; the accessible tree reports the same places.
-struct PanelRects {
-    ClientRect title;
-    ClientRect subtitle;
-    ClientRect headline;
-    ClientRect status_line;
-    ClientRect bar_track;
-    ClientRect percent;
-    ClientRect current_system_label;
-    ClientRect current_system;
-    ClientRect supported_systems_label;
-    ClientRect supported_systems;
-};
-PanelRects PanelRectsFor(std::int32_t width);
-// The check box's label within the box's control rectangle.
-ClientRect AutoRunLabelRect(const ClientRect& auto_run_box);
-
 // The list is built in units of 96 DPI; ScalePaintList turns it into pixels.
 struct PaintInputs {
     std::int32_t width = 0;   // client width W, in units
@@ -163,7 +79,6 @@ ButtonLook ButtonLookFor(bool enabled, bool primary_style, bool pressed, bool ho
 
 // Width of the bar's fill for a client width; 0 when nothing is filled.
 std::int32_t BarFillWidth(std::int32_t client_width, std::int32_t percent);
-std::wstring PercentText(std::int32_t percent);
 
 std::vector<DrawOperation> BuildPaintList(const PaintInputs& inputs);
 

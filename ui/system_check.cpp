@@ -1,5 +1,7 @@
 #include "ui/system_check.h"
 
+#include "ui/window_texts.h"
+
 namespace quorvane {
 
 std::wstring DescribeSystem(std::uint32_t major, std::uint32_t minor, std::uint32_t) {

@@ -17,9 +17,6 @@ struct WindowsVersion {
     std::uint32_t build = 0;
 };
 
-// Shown in place of the status line on an unsupported system.
-inline constexpr const wchar_t* kSupportedSystemsText = L"Windows 10 1809 及以上版本\nWindows 11（64 位）";
-
 // The name of a Windows version as the unsupported screen shows it.
 std::wstring DescribeSystem(std::uint32_t major, std::uint32_t minor, std::uint32_t build);
 

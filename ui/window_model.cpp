@@ -4,6 +4,9 @@
 #include <iterator>
 #include <utility>
 
+#include "pipeline/steps.h"
+#include "ui/window_texts.h"
+
 namespace quorvane {
 namespace {
 
@@ -81,6 +84,26 @@ ControlLayout ScaleLayout(const ControlLayout& units, const DpiScale& scale) {
     };
 }
 
+PanelRects PanelRectsFor(std::int32_t width) {
+    const std::int32_t w = width;
+    return PanelRects{
+        .title = {80, 12, w - 28, 41},
+        .subtitle = {80, 40, w - 28, 65},
+        .headline = {44, 106, w - 44, 134},
+        .status_line = {44, 136, w - 44, 160},
+        .bar_track = {44, 170, w - 94, 178},
+        .percent = {w - 84, 161, w - 44, 187},
+        .current_system_label = {44, 152, 138, 178},
+        .current_system = {138, 152, w - 44, 178},
+        .supported_systems_label = {44, 188, 138, 214},
+        .supported_systems = {138, 186, w - 44, 238},
+    };
+}
+
+ClientRect AutoRunLabelRect(const ClientRect& auto_run_box) {
+    return {auto_run_box.left + 27, auto_run_box.top, auto_run_box.right, auto_run_box.bottom};
+}
+
 void LayoutWindow(WindowModel& model, ClientSize client_pixels) {
     model.client_units = model.scale.ToUnits(client_pixels);
     model.layout = ScaleLayout(LayoutControls(model.client_units.width, model.client_units.height), model.scale);
@@ -93,12 +116,28 @@ bool IsPrimaryEnabled(RunState state, bool cancel_requested) {
 const wchar_t* PrimaryCaption(RunState state, bool cancel_requested) {
     switch (state) {
         case RunState::Finished:
-        case RunState::Unsupported: return L"关闭";
+        case RunState::Unsupported: return kCloseCaption;
         case RunState::Cancelled:
-        case RunState::Failed: return L"重新安装";
+        case RunState::Failed: return kReinstallCaption;
         case RunState::Running: break;
     }
-    return cancel_requested ? L"正在取消" : L"取消";
+    return cancel_requested ? kCancellingCaption : kCancelCaption;
+}
+
+const wchar_t* HeadlineText(RunState state, bool cancel_requested, bool installer_running, std::int32_t percent) {
+    switch (state) {
+        case RunState::Unsupported: return kUnsupportedHeadline;
+        case RunState::Failed: return kFailedHeadline;
+        case RunState::Cancelled: return kCancelledHeadline;
+        case RunState::Finished: return kFinishedHeadline;
+        case RunState::Running: break;
+    }
+    if (cancel_requested) return installer_running ? kFinishingInstallHeadline : kCancellingHeadline;
+    return StepLabel(StepForPercent(percent));
+}
+
+std::wstring PercentText(std::int32_t percent) {
+    return std::to_wstring(std::clamp(percent, std::int32_t{0}, std::int32_t{100})) + L"%";
 }
 
 bool HitPrimaryButton(const WindowModel& model, ClientPoint point) {
@@ -137,7 +176,7 @@ const ClientRect* ControlRect(const WindowModel& model, WindowControl control) {
 void ResetDisplayForRun(WindowModel& model) {
     model.display.state = RunState::Running;
     model.display.percent = 0;
-    model.display.status_line = L"正在准备安装";
+    model.display.status_line = kPreparingStatus;
     model.interaction.primary_hover = false;
     model.interaction.primary_pressed = false;
     model.interaction.close_hover = false;
@@ -148,8 +187,8 @@ void ResetDisplayForRun(WindowModel& model) {
 void RequestCancel(WindowModel& model) {
     if (model.display.state != RunState::Running) return;
     if (model.flags.cancel_requested.Exchange(true)) return;
-    model.display.status_line = model.flags.installer_running.Load() ? L"程序正在安装，完成当前步骤后将停止"
-                                                                     : L"正在取消安装，请稍候";
+    model.display.status_line =
+        model.flags.installer_running.Load() ? kCancelAfterInstallerStatus : kCancellingStatus;
     PassFocusOn(model);
     model.system.Repaint(nullptr);
 }

@@ -5,6 +5,7 @@
 // window system is reached only through WindowSystem.
 
 #include <cstdint>
+#include <string>
 
 #include "report/progress.h"
 #include "ui/display_state.h"
@@ -23,6 +24,24 @@ struct ControlLayout {
 // The controls of a client area of the given size, in the same measure.
 ControlLayout LayoutControls(std::int32_t client_width, std::int32_t client_height);
 ControlLayout ScaleLayout(const ControlLayout& units, const DpiScale& scale);
+
+// Where the painting puts its texts and the bar, for a client width, in
+// 96-DPI units; the accessible tree reports the same places.
+struct PanelRects {
+    ClientRect title;
+    ClientRect subtitle;
+    ClientRect headline;
+    ClientRect status_line;
+    ClientRect bar_track;
+    ClientRect percent;
+    ClientRect current_system_label;
+    ClientRect current_system;
+    ClientRect supported_systems_label;
+    ClientRect supported_systems;
+};
+PanelRects PanelRectsFor(std::int32_t width);
+// The check box's label within the box's control rectangle.
+ClientRect AutoRunLabelRect(const ClientRect& auto_run_box);
 
 // The controls that can hold the keyboard focus, in reading order after None.
 enum class WindowControl { None, AutoRunBox, CloseButton, PrimaryButton };
@@ -78,6 +97,9 @@ void LayoutWindow(WindowModel& model, ClientSize client_pixels);
 
 bool IsPrimaryEnabled(RunState state, bool cancel_requested);
 const wchar_t* PrimaryCaption(RunState state, bool cancel_requested);
+// The headline: the outcome, a pending cancel, or else the step of the percent shown.
+const wchar_t* HeadlineText(RunState state, bool cancel_requested, bool installer_running, std::int32_t percent);
+std::wstring PercentText(std::int32_t percent);
 
 // Each hit test is true only where its control exists and is active.
 bool HitPrimaryButton(const WindowModel& model, ClientPoint point);

@@ -36,6 +36,18 @@ def read_catalogue():
     return entries
 
 
+def progress_texts(path, source):
+    """Where the run's progress texts stand in a source: the block of stage_texts.h that begins
+    with the comment "// Progress texts" and ends at the next blank line."""
+    if path.name != "stage_texts.h":
+        return range(0)
+    start = source.find("// Progress texts")
+    if start < 0:
+        return range(0)
+    end = source.find("\n\n", start)
+    return range(start, len(source) if end < 0 else end)
+
+
 def source_literals():
     """Every string literal of the product's pipeline-side code, and those of them a user could read."""
     every, found = set(), set()
@@ -43,11 +55,13 @@ def source_literals():
         for path in sorted((REPOSITORY / folder).rglob("*")):
             if path.suffix not in (".cpp", ".h"):
                 continue
-            for literal in LITERAL.finditer(path.read_text(encoding="utf-8")):
+            source = path.read_text(encoding="utf-8")
+            progress = progress_texts(path, source)
+            for literal in LITERAL.finditer(source):
                 text = literal.group(1)
                 every.add(text)
-                # The stages' progress texts are the wide constants of stage_texts.h.
-                if path.name == "stage_texts.h" and literal.group(0).startswith("L"):
+                # The progress texts are wide constants; the failure texts beside them are not skipped.
+                if literal.start() in progress and literal.group(0).startswith("L"):
                     continue
                 if WORTH_LISTING.search(text):
                     found.add(text)
