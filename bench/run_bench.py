@@ -28,6 +28,8 @@ TRAILER_MAGIC = b"QVSTAND1"
 SEGMENT_MAGIC = b"QVRDBE01"
 SEGMENT_MANIFEST_PATH = "/segments/v2/segment-manifest.json"
 RUN_LIMIT_S = 600
+# The largest segment database the setup accepts; a longer one is refused.
+SEGMENT_DATABASE_CAP = 256 * MIB
 
 
 def windows_path(path):
@@ -501,11 +503,12 @@ class Bench:
                            f"records arrived ({sample['records'] / sample['seconds']:.0f}/s)"))
 
     def memory(self):
-        print("== 4. peak resident memory of QuorvaneSetup.exe, files of 64 MiB and 1 GiB", flush=True)
+        print("== 4. peak resident memory of QuorvaneSetup.exe, files of 64 MiB and 1 GiB "
+              "(database 256 MiB, the largest accepted)", flush=True)
         setup = os.path.join(self.build, "ui", "QuorvaneSetup.exe")
         peaks = {}
         for label, size in (("small", 64 * MIB), ("large", GIB)):
-            release = self.prepare_release(label, size, size)
+            release = self.prepare_release(label, size, min(size, SEGMENT_DATABASE_CAP))
             try:
                 peaks[label] = self.install_with_program(release, setup)[1] / 1024
             finally:
@@ -513,7 +516,8 @@ class Bench:
                 self.clean_installation()
         growth = peaks["large"] - peaks["small"]
         self.samples["memory_peak_mib"] = peaks
-        self.add(dict(item="4", measure="peak resident memory (MiB), 1 GiB files vs 64 MiB files",
+        self.add(dict(item="4", measure="peak resident memory (MiB), 1 GiB installer and 256 MiB database vs "
+                                        "64 MiB files",
                       program=peaks["large"], baseline=peaks["small"], unit="MiB", ratio=peaks["large"] / peaks["small"],
                       target="<= 32 MiB, flat", met=peaks["large"] <= 32 and growth <= 2,
                       note=f"growth {growth:+.1f} MiB"))
