@@ -9,7 +9,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
 
 required_packages+=(curl coreutils time)
 bench_targets=(QuorvaneSetup QuorvaneStandinProduct trust-test-ca
-               bench-download bench-digest bench-window bench-installer QuorvaneSetupMarked)
+               bench-download bench-digest bench-window bench-window-setup bench-floor bench-installer
+               QuorvaneSetupMarked)
 
 finish() {
   bash "$repo_dir/tools/testserver/stop.sh" "$build_dir" || true

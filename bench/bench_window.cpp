@@ -8,11 +8,28 @@
 //                           of URL to PATH and its SHA-256, then close: the
 //                           kinds of work the installer does, at the least
 //                           memory Wine lets a program do them with.
+// Built a second time as bench-window-setup, with the installer's resources
+// (icon, logo, application manifest, version block), for two more modes:
+//   bench-window-setup paint
+//                           start GDI+, decode the PNG logo from its resource,
+//                           then paint the window once off-screen: the logo and
+//                           one line of GDI+ text in the installer's face,
+//                           copied to the window in one BitBlt, marked like the
+//                           installer's paints, and close: the start-up
+//                           baseline that does the installer's first-paint work.
+//   bench-window-setup URL PATH DLL...
+//                           the work of "URL PATH", with each named DLL loaded
+//                           first (by name, so that the manifest leads
+//                           comctl32.dll to version 6): the memory baseline that
+//                           maps every DLL the installer loads.
+// With URL and PATH it prints one line "loaded=NAME,... failed=NAME,...".
 // Exits with 0, or 1 when anything failed.
 
 #include <windows.h>
+#include <objidl.h>
 
 #include <atomic>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <thread>
@@ -25,6 +42,8 @@ namespace {
 
 namespace gdip = Gdiplus::DllExports;
 
+constexpr int kLogoResource = 3;  // resources/QuorvaneSetup.rc
+
 struct FloorWork {
     std::wstring url;
     std::wstring path;
@@ -32,9 +51,11 @@ struct FloorWork {
     std::atomic<bool> failed{false};
 };
 
-FloorWork* floor_work = nullptr;  // only with URL and PATH
+FloorWork* floor_work = nullptr;                  // only with URL and PATH
+Gdiplus::GpImage* first_paint_logo = nullptr;     // only in the paint mode
 
-void DrawTextWithGdiplus(HDC dc, const RECT& client) {
+// smoothed: the installer's rendering hint; left: beside the logo or not.
+void DrawTextWithGdiplus(HDC dc, const RECT& client, Gdiplus::REAL left, bool smoothed) {
     LOGFONTW font_description{};
     font_description.lfHeight = -21;
     font_description.lfWeight = 500;
@@ -42,13 +63,55 @@ void DrawTextWithGdiplus(HDC dc, const RECT& client) {
     lstrcpynW(font_description.lfFaceName, L"Microsoft YaHei UI", LF_FACESIZE);
     quorvane::UniqueGpGraphics graphics;
     if (gdip::GdipCreateFromHDC(dc, graphics.put()) != Gdiplus::Ok) return;
+    if (smoothed) gdip::GdipSetTextRenderingHint(graphics.get(), Gdiplus::TextRenderingHintAntiAliasGridFit);
     quorvane::UniqueGpFont font;
     if (gdip::GdipCreateFontFromLogfontW(dc, &font_description, font.put()) != Gdiplus::Ok) return;
     Gdiplus::GpSolidFill* fill = nullptr;
     if (gdip::GdipCreateSolidFill(0xFF0F172A, &fill) != Gdiplus::Ok) return;
     const quorvane::UniqueGpBrush brush(fill);
-    const Gdiplus::RectF layout(20, 20, static_cast<Gdiplus::REAL>(client.right - 40), 40);
+    const Gdiplus::RectF layout(left, 20, static_cast<Gdiplus::REAL>(client.right) - left - 20, 40);
     gdip::GdipDrawString(graphics.get(), L"澜岫 正在下载安装包 42%", -1, font.get(), &layout, nullptr, brush.get());
+}
+
+// The installer's way from the PNG resource to a GDI+ image: the bytes copied
+// into a movable block, a stream over it, GDI+ decoding from the stream.
+Gdiplus::GpImage* DecodeLogo() {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(kLogoResource), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    const HGLOBAL loaded = resource != nullptr ? LoadResource(module, resource) : nullptr;
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    const DWORD size = resource != nullptr ? SizeofResource(module, resource) : 0;
+    if (bytes == nullptr || size == 0) return nullptr;
+    quorvane::UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
+    void* target = block ? GlobalLock(block.get()) : nullptr;
+    if (target == nullptr) return nullptr;
+    std::memcpy(target, bytes, size);
+    GlobalUnlock(block.get());
+    quorvane::UniqueStream stream;
+    if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, stream.put()))) return nullptr;
+    block.release();  // the stream frees the block
+    Gdiplus::GpImage* image = nullptr;
+    return gdip::GdipLoadImageFromStream(stream.get(), &image) == Gdiplus::Ok ? image : nullptr;
+}
+
+// The logo and the text drawn into a bitmap of the client's size, then copied
+// to the window at once, as the installer paints.
+void PaintOffscreen(HDC dc, const RECT& client) {
+    const quorvane::UniqueMemoryDc offscreen(CreateCompatibleDC(dc));
+    const quorvane::UniqueBitmap bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+    if (!offscreen || !bitmap) return;
+    const quorvane::SelectGuard select_bitmap(offscreen.get(), bitmap.get());
+    FillRect(offscreen.get(), &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    {
+        quorvane::UniqueGpGraphics graphics;
+        if (gdip::GdipCreateFromHDC(offscreen.get(), graphics.put()) == Gdiplus::Ok) {
+            gdip::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+            gdip::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeHighQuality);
+            gdip::GdipDrawImageRectI(graphics.get(), first_paint_logo, 28, 18, 40, 40);
+        }
+    }
+    DrawTextWithGdiplus(offscreen.get(), client, 84, true);
+    BitBlt(dc, 0, 0, client.right, client.bottom, offscreen.get(), 0, 0, SRCCOPY);
 }
 
 void StartFloorWork(HWND window) {
@@ -70,8 +133,12 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
             const HDC dc = BeginPaint(window, &paint);
             RECT client{};
             GetClientRect(window, &client);
-            FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            if (floor_work != nullptr) DrawTextWithGdiplus(dc, client);
+            if (first_paint_logo != nullptr) {
+                PaintOffscreen(dc, client);
+            } else {
+                FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+                if (floor_work != nullptr) DrawTextWithGdiplus(dc, client, 20, false);
+            }
             quorvane::MarkPaint(0);
             EndPaint(window, &paint);
             if (floor_work == nullptr) {
@@ -86,17 +153,39 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     }
 }
 
+// Loads each named DLL and keeps it loaded; prints what loaded and what did not.
+void LoadDlls(int count, wchar_t** names) {
+    std::string loaded;
+    std::string failed;
+    for (int index = 0; index < count; ++index) {
+        std::string& list = LoadLibraryW(names[index]) != nullptr ? loaded : failed;
+        if (!list.empty()) list += ',';
+        for (const wchar_t* letter = names[index]; *letter != L'\0'; ++letter) list += static_cast<char>(*letter);
+    }
+    const std::string line = "loaded=" + loaded + " failed=" + failed + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     FloorWork work;
     ULONG_PTR gdiplus_token = 0;
-    if (__argc == 3) {
+    const bool paint_mode = __argc == 2 && lstrcmpW(__wargv[1], L"paint") == 0;
+    if (__argc >= 3) {
+        LoadDlls(__argc - 3, __wargv + 3);
         work.url = __wargv[1];
         work.path = __wargv[2];
         floor_work = &work;
+    }
+    if (floor_work != nullptr || paint_mode) {
         const Gdiplus::GdiplusStartupInput input;
         if (Gdiplus::GdiplusStartup(&gdiplus_token, &input, nullptr) != Gdiplus::Ok) return 1;
+    }
+    if (paint_mode) {
+        first_paint_logo = DecodeLogo();
+        if (first_paint_logo == nullptr) return 1;  // only bench-window-setup carries the logo
     }
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
@@ -117,6 +206,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
         DispatchMessageW(&message);
     }
     if (work.worker.joinable()) work.worker.join();
+    if (first_paint_logo != nullptr) gdip::GdipDisposeImage(first_paint_logo);
     if (gdiplus_token != 0) Gdiplus::GdiplusShutdown(gdiplus_token);
     return work.failed.load() ? 1 : 0;
 }
