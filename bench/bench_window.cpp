@@ -170,6 +170,7 @@ void LoadDlls(int count, wchar_t** names) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+    quorvane::MarkStartupStep("entry");
     FloorWork work;
     ULONG_PTR gdiplus_token = 0;
     const bool paint_mode = __argc == 2 && lstrcmpW(__wargv[1], L"paint") == 0;
@@ -183,10 +184,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
         const Gdiplus::GdiplusStartupInput input;
         if (Gdiplus::GdiplusStartup(&gdiplus_token, &input, nullptr) != Gdiplus::Ok) return 1;
     }
+    quorvane::MarkStartupStep("gdiplus");
     if (paint_mode) {
         first_paint_logo = DecodeLogo();
         if (first_paint_logo == nullptr) return 1;  // only bench-window-setup carries the logo
     }
+    quorvane::MarkStartupStep("logo");
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
     window_class.lpfnWndProc = Procedure;
@@ -194,11 +197,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.lpszClassName = L"QuorvaneBenchWindow";
     RegisterClassExW(&window_class);
+    quorvane::MarkStartupStep("class");
     const HWND window = CreateWindowExW(WS_EX_APPWINDOW, window_class.lpszClassName, L"bench",
                                         WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 620,
                                         330, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 1;
+    quorvane::MarkStartupStep("created");
     ShowWindow(window, show_command);
+    quorvane::MarkStartupStep("shown");
     UpdateWindow(window);
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

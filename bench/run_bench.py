@@ -597,15 +597,17 @@ class Bench:
         started = time.time()
         process = self.start_wine(arguments, proxied, {"QV_BENCH_MARKS": windows_path(marks)}, measured=False)
         deadline = time.monotonic() + 60
-        paints = []
+        paints, steps = [], []
         while not paints and time.monotonic() < deadline:
             time.sleep(0.005)
-            paints = read_marks(marks) if os.path.exists(marks) else []
+            steps = []
+            paints = read_marks(marks, steps) if os.path.exists(marks) else []
         if kill:
             process.send_signal(signal.SIGKILL)
         if self.reap(process, block=True) is None or not paints:
             raise Failure(f"{os.path.basename(arguments[0])} did not paint")
         self.remove(marks)
+        self.last_steps = step_durations(steps, paints[0])
         return paints[0]["at"] / 1e6 - started, (paints[0]["at"] - paints[0]["created"]) / 1e6
 
     def startup(self):
@@ -617,14 +619,23 @@ class Bench:
         }
         times = {mode: [] for mode in programs}
         inside = {mode: [] for mode in programs}
+        steps = {mode: [] for mode in programs}
         for run in range(self.startup_runs + 1):
             for mode, (arguments, kill) in programs.items():
                 outside, since_created = self.first_paint(arguments, proxied=True, kill=kill)
                 if run > 0:  # the first start warms the caches
                     times[mode].append(outside)
                     inside[mode].append(since_created)
+                    steps[mode].append(self.last_steps)
         self.samples["startup_seconds"] = times
         self.samples["startup_since_process_created"] = inside
+        self.samples["startup_steps_ms"] = steps
+        for mode in ("program", "same_work"):
+            names = [name for name, _ in steps[mode][0]]
+            medians = [median([run[index][1] for run in steps[mode] if len(run) == len(names)])
+                       for index in range(len(names))]
+            print(f"   6 steps, {mode} (median ms since the mark before): "
+                  + ", ".join(f"{name} {value:.0f}" for name, value in zip(names, medians)), flush=True)
         program, minimal = median(times["program"]), median(times["minimal"])
         self.add(dict(item="6", measure="start-up to first complete paint (ms), QuorvaneSetup vs minimal window",
                       program=program * 1000, baseline=minimal * 1000, unit="ms", ratio=program / minimal,
@@ -734,7 +745,9 @@ def dll_names(executable):
     return sorted({name.lower() for name in names})
 
 
-def read_marks(path):
+def read_marks(path, steps=None):
+    """The paint marks of a marks file; the start-up steps before the first
+    paint go into steps, when given, as (name, microseconds)."""
     paints = []
     with open(path) as stream:
         for line in stream:
@@ -742,7 +755,18 @@ def read_marks(path):
             if len(parts) == 5 and parts[0] == "paint":
                 paints.append(dict(at=int(parts[1]), created=int(parts[2]), percent=int(parts[3]),
                                    records=int(parts[4])))
+            elif len(parts) == 3 and parts[0] == "step" and steps is not None and not paints:
+                steps.append((parts[2], int(parts[1])))
     return paints
+
+
+def step_durations(steps, paint):
+    """Milliseconds each start-up step took, from the process's creation, and the paint after the last."""
+    durations, previous = [], paint["created"]
+    for name, at in steps + [("paint", paint["at"])]:
+        durations.append((name, (at - previous) / 1000))
+        previous = at
+    return durations
 
 
 def main():

@@ -1,5 +1,7 @@
 // The benchmark build's timing marks (ui/bench_marks.h). Each paint appends
 //   paint <now> <process created> <percent> <records so far>
+// and each step of start-up
+//   step <now> <name>
 // to the file named by QV_BENCH_MARKS, times in microseconds since 1970 on the
 // same clock as the Linux side. Without the variable nothing is written.
 
@@ -20,7 +22,7 @@ std::uint64_t UnixMicroseconds(const FILETIME& time) {
     return (ticks - kUnixEpochAsFileTime) / 10;
 }
 
-// Both marks run on the window's thread only.
+// Every mark runs on the window's thread only.
 std::uint64_t records_taken = 0;
 HANDLE log_file = INVALID_HANDLE_VALUE;
 bool log_looked_up = false;
@@ -56,5 +58,17 @@ void MarkPaint(int percent) {
 }
 
 void MarkProgressRecord() { ++records_taken; }
+
+void MarkStartupStep(const char* step) {
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    const HANDLE file = LogFile();
+    if (file == INVALID_HANDLE_VALUE) return;
+    char line[128];
+    const int size = std::snprintf(line, sizeof line, "step %llu %s\n",
+                                   static_cast<unsigned long long>(UnixMicroseconds(now)), step);
+    DWORD written = 0;
+    if (size > 0 && size < static_cast<int>(sizeof line)) WriteFile(file, line, static_cast<DWORD>(size), &written, nullptr);
+}
 
 }  // namespace quorvane

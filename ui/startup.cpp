@@ -7,6 +7,7 @@
 
 #include "files/system_function.h"
 #include "report/progress_post.h"
+#include "ui/bench_marks.h"
 #include "ui/display_state.h"
 #include "ui/gdiplus_session.h"
 #include "ui/single_instance.h"
@@ -126,20 +127,27 @@ int RunMessageLoop() {
 }
 
 int RunInstaller(HINSTANCE instance, int show_command) {
+    MarkStartupStep("entry");
     // Before anything that touches a file or the network: a second copy only hands over to the first.
     const auto session_run = ClaimSessionRun();
     if (!session_run) return ShowRunningCopy();
+    MarkStartupStep("claimed");
     InitializeCommonControls();
+    MarkStartupStep("controls");
     // Without GDI+ the window is drawn with plain GDI; the window's destruction shuts it down.
     StartGdiplus();
+    MarkStartupStep("gdiplus");
     ApplySystemCheck(QueryWindowsVersion(), display_state);
     RegisterInstallerWindowClass(instance);
+    MarkStartupStep("class");
     const HWND window = CreateInstallerWindow(instance);
     if (window == nullptr) {
         ShowWindowCreationFailure();
         return 1;
     }
+    MarkStartupStep("created");
     ShowWindow(window, show_command);
+    MarkStartupStep("shown");
     UpdateWindow(window);
     return RunMessageLoop();
 }

@@ -191,6 +191,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
     const int dpi = WindowDpi(window);
     data->model.scale = DpiScale{dpi};
     MakePaintResources(*data, dpi);
+    MarkStartupStep("resources");
     WindowData* const owned = data.release();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owned));
     // Created at its size for 96 DPI; at another scale the client area grows with it.
@@ -206,6 +207,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& creation) {
     } else {
         owned->system.StartInstall();
     }
+    MarkStartupStep("run");
     // Takes note of what readers will first find.
     AnnounceChanges(window, *owned);
     return 0;

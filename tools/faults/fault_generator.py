@@ -50,7 +50,7 @@ EQUIVALENT = REPO / "tests/faults/equivalent.txt"
 # Macros the product build defines that any #if of the sources tests.
 DEFINED_MACROS = set()
 # Calls that only feed the benchmark build (empty inline functions in the product).
-LOGGING_CALLS = {"MarkPaint", "MarkProgressRecord", "OutputDebugStringW", "OutputDebugStringA"}
+LOGGING_CALLS = {"MarkPaint", "MarkProgressRecord", "MarkStartupStep", "OutputDebugStringW", "OutputDebugStringA"}
 # Calls whose first two arguments may be exchanged without any change.
 SYMMETRIC_CALLS = {"min", "max", "swap", "hypot", "gcd", "lcm", "equivalent", "MulDiv"}
 KEYWORDS = {
