@@ -49,12 +49,14 @@ class Failure(Exception):
 
 
 class Bench:
-    def __init__(self, repo, build, runs, install_runs, startup_runs):
+    def __init__(self, repo, build, runs, install_runs, startup_runs, peak_maps=False):
         self.repo = repo
         self.build = build
         self.runs = runs
         self.install_runs = install_runs
         self.startup_runs = startup_runs
+        self.peak_maps = peak_maps  # the memory map at each installation's peak, summed
+        self.peak_maps_taken = []
         self.work = os.path.join(build, "bench")
         self.data = os.path.join(self.work, "data")
         self.wine_run = os.path.join(repo, "tools", "wine-run")
@@ -153,7 +155,10 @@ class Bench:
         process = self.start_wine(arguments, proxied, extra)
         deadline = time.monotonic() + limit
         result = None
+        peak_map = PeakMap(process.pid) if self.peak_maps else None
         while result is None:
+            if peak_map:
+                peak_map.sample()
             result = self.reap(process, block=False)
             if result is None:
                 if time.monotonic() > deadline:
@@ -163,6 +168,7 @@ class Bench:
         self.output.seek(0)
         output = self.output.read().decode(errors="replace")
         self.output.close()
+        self.last_peak_map = peak_map
         code, peak_kib = result
         if code != 0:
             raise Failure(f"{' '.join(arguments)} ended with {code}: {output.strip()[-400:]}")
@@ -389,12 +395,17 @@ class Bench:
         process = self.start_wine([executable, "/manifest=" + release["manifest_url"]], proxied=True, extra=extra)
         deadline = time.monotonic() + RUN_LIMIT_S
         result = None
+        peak_map = PeakMap(process.pid) if self.peak_maps else None
         while result is None:
+            if peak_map:
+                peak_map.sample()
             result = self.reap(process, block=False)
             if result is None and time.monotonic() > deadline:
                 self.stop(process)
                 raise Failure("the installation did not end")
             time.sleep(0.01)
+        if peak_map:
+            self.peak_maps_taken.append((os.path.basename(executable), peak_map))
         launched = None
         for _ in range(500):  # the product may still be starting when the window has closed
             launched = self.product_started_at()
@@ -516,6 +527,8 @@ class Bench:
                 self.clean_installation()
         growth = peaks["large"] - peaks["small"]
         self.samples["memory_peak_mib"] = peaks
+        for label, (_, peak_map) in zip(("small", "large"), self.peak_maps_taken[-2:]):
+            print(f"   4 map, {label}: " + peak_map.summary(), flush=True)
         self.add(dict(item="4", measure="peak resident memory (MiB), 1 GiB installer and 256 MiB database vs "
                                         "64 MiB files",
                       program=peaks["large"], baseline=peaks["small"], unit="MiB", ratio=peaks["large"] / peaks["small"],
@@ -542,6 +555,8 @@ class Bench:
                                           windows_path(target)] + dlls)
             with_dlls = max(with_dlls, peak / 1024)
             loaded = self.fields(output)
+            if self.last_peak_map:
+                print("   4b map, the baseline: " + self.last_peak_map.summary(), flush=True)
         self.remove(target)
         failed = [name for name in loaded.get("failed", "").split(",") if name]
         peaks = self.samples["memory_peak_mib"]
@@ -745,6 +760,57 @@ def dll_names(executable):
     return sorted({name.lower() for name in names})
 
 
+class PeakMap:
+    """The memory map of a measured Windows process (the child of GNU time)
+    at the highest resident size it was seen at, summed by what is mapped."""
+
+    def __init__(self, time_pid):
+        self.time_pid = time_pid
+        self.pid = None
+        self.highest = 0
+        self.mappings = []
+
+    def sample(self):
+        try:
+            if self.pid is None:
+                with open(f"/proc/{self.time_pid}/task/{self.time_pid}/children") as stream:
+                    children = stream.read().split()
+                if not children:
+                    return
+                self.pid = int(children[0])
+            with open(f"/proc/{self.pid}/smaps_rollup") as stream:
+                rss = next(int(line.split()[1]) for line in stream if line.startswith("Rss:"))
+            if rss <= self.highest:
+                return
+            with open(f"/proc/{self.pid}/smaps") as stream:
+                text = stream.read()
+        except (OSError, ValueError, StopIteration):
+            return
+        self.highest = rss
+        self.mappings = []
+        name, size = "", 0
+        for line in text.splitlines():
+            fields = line.split()
+            if re.match(r"^[0-9a-f]+-[0-9a-f]+ ", line):
+                start, end = (int(value, 16) for value in fields[0].split("-"))
+                name, size = (fields[5] if len(fields) > 5 else "[anonymous]"), (end - start) // 1024
+            elif fields and fields[0] == "Rss:":
+                self.mappings.append((name, size, int(fields[1])))
+
+    def summary(self, largest=12):
+        groups = {}
+        for name, _, rss in self.mappings:
+            base = os.path.basename(name)
+            key = base.lower() if re.search(r"\.(dll|drv|exe|so[.0-9]*)$", base, re.I) else name
+            groups[key] = groups.get(key, 0) + rss
+        lines = [f"peak {self.highest / 1024:.1f} MiB resident; by mapping (KiB):"]
+        lines += [f"  {rss:7d}  {key}" for key, rss in sorted(groups.items(), key=lambda item: -item[1]) if rss >= 256]
+        anonymous = sorted((m for m in self.mappings if m[0] == "[anonymous]"), key=lambda m: -m[2])[:largest]
+        lines.append("largest anonymous mappings (resident / mapped KiB): "
+                     + ", ".join(f"{rss}/{size}" for _, size, rss in anonymous))
+        return "\n".join(lines)
+
+
 def read_marks(path, steps=None):
     """The paint marks of a marks file; the start-up steps before the first
     paint go into steps, when given, as (name, microseconds)."""
@@ -776,11 +842,14 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--install-runs", type=int, default=3)
     parser.add_argument("--startup-runs", type=int, default=10)
+    parser.add_argument("--peak-maps", action="store_true",
+                        help="print the memory map at each installation's peak, summed by what is mapped")
     parser.add_argument("--only",
                         default="download,digest,verification,installation,memory,size,startup,display_scale")
     parser.add_argument("--command", default="bash bench/bench.sh")
     arguments = parser.parse_args()
-    bench = Bench(arguments.repo, arguments.build, arguments.runs, arguments.install_runs, arguments.startup_runs)
+    bench = Bench(arguments.repo, arguments.build, arguments.runs, arguments.install_runs, arguments.startup_runs,
+                  arguments.peak_maps)
     chosen = arguments.only.split(",")
     try:
         for name in ("size", "download", "digest", "verification", "installation", "memory", "startup",
