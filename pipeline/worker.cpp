@@ -40,6 +40,18 @@ void ReportFailure(const std::exception& failure, const std::wstring& installer_
     PostProgress(-1, message, RunState::Failed);
 }
 
+// The run begins its work once the window has shown its first complete paint,
+// or after this long if the window does not answer: the window's thread
+// answers a sent message only from its message loop, which it enters after
+// that paint. Started together, the two threads would load their DLLs and
+// start their work at once, and the first paint would wait for the run's.
+constexpr UINT kWindowReadyWaitMs = 1000;
+
+void AwaitWindowReady() {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(main_window, WM_NULL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kWindowReadyWaitMs, &answer);
+}
+
 }  // namespace
 
 std::wstring ManifestAddressFromCommandLine() {
@@ -50,6 +62,7 @@ std::wstring ManifestAddressFromCommandLine() {
 }
 
 void RunInstallation(const InstallStages& stages) {
+    AwaitWindowReady();
     std::wstring installer_path;
     try {
         const std::wstring manifest_address = ManifestAddressFromCommandLine();

@@ -1,5 +1,6 @@
 #include "tests/support/record_collector.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,22 +13,30 @@
 namespace quorvane::testing {
 namespace {
 
-// busy at the moment each record still on its way was posted, by record.
-std::mutex posted_lock;
-std::map<const ProgressRecord*, bool> busy_when_posted;
+struct WhenPosted {
+    bool busy = false;
+    bool answering = false;
+};
 
-void NoteBusyWhenPosted(const ProgressRecord& record) {
+// Whether the collector takes messages yet, as a window does once its message
+// loop runs.
+std::atomic<bool> answering{false};
+// What held at the moment each record still on its way was posted, by record.
+std::mutex posted_lock;
+std::map<const ProgressRecord*, WhenPosted> when_posted;
+
+void NoteWhenPosted(const ProgressRecord& record) {
     const std::lock_guard<std::mutex> hold(posted_lock);
-    busy_when_posted[&record] = run_flags.busy.Load();
+    when_posted[&record] = WhenPosted{run_flags.busy.Load(), answering.load()};
 }
 
-bool TakeBusyWhenPosted(const ProgressRecord* record) {
+WhenPosted TakeWhenPosted(const ProgressRecord* record) {
     const std::lock_guard<std::mutex> hold(posted_lock);
-    const auto found = busy_when_posted.find(record);
-    if (found == busy_when_posted.end()) return false;
-    const bool busy = found->second;
-    busy_when_posted.erase(found);
-    return busy;
+    const auto found = when_posted.find(record);
+    if (found == when_posted.end()) return {};
+    const WhenPosted noted = found->second;
+    when_posted.erase(found);
+    return noted;
 }
 
 }  // namespace
@@ -42,7 +51,8 @@ RecordCollector::RecordCollector() {
                               window_class.hInstance, nullptr);
     if (window_ == nullptr) throw std::runtime_error("cannot create the message-only test window");
     main_window = window_;
-    progress_posting = NoteBusyWhenPosted;
+    answering = false;
+    progress_posting = NoteWhenPosted;
 }
 
 RecordCollector::~RecordCollector() {
@@ -53,6 +63,7 @@ RecordCollector::~RecordCollector() {
 }
 
 bool RecordCollector::TakeOne(std::vector<CollectedMessage>& into) {
+    answering = true;
     MSG message;
     if (!PeekMessageW(&message, window_, WM_INSTALL_PROGRESS, WM_INSTALL_CLOSE, PM_REMOVE)) return false;
     CollectedMessage collected;
@@ -61,7 +72,9 @@ bool RecordCollector::TakeOne(std::vector<CollectedMessage>& into) {
     } else {
         const std::unique_ptr<ProgressRecord> record(reinterpret_cast<ProgressRecord*>(message.lParam));
         collected.record = *record;
-        collected.busy_when_posted = TakeBusyWhenPosted(record.get());
+        const WhenPosted noted = TakeWhenPosted(record.get());
+        collected.busy_when_posted = noted.busy;
+        collected.answering_when_posted = noted.answering;
     }
     into.push_back(std::move(collected));
     return true;
@@ -92,7 +105,7 @@ std::vector<CollectedMessage> RecordCollector::WaitForLastRecord(std::chrono::mi
             }
             return messages;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE | QS_SENDMESSAGE);
     }
     return messages;
 }

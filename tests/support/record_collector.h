@@ -17,6 +17,7 @@ struct CollectedMessage {
     bool close = false;  // WM_INSTALL_CLOSE rather than a progress record
     ProgressRecord record;
     bool busy_when_posted = false;  // read as the record was posted, not when it arrived
+    bool answering_when_posted = false;  // the collector was taking messages when the record was posted
 };
 
 class RecordCollector {
