@@ -141,13 +141,33 @@ HAND_OVER_SECONDS = 3.5
 LAUNCHED = []
 
 
+LAUNCH_OUTPUT = os.path.join(BUILD, "tests", "e2e", "launched")
+
+
 def launch(*command):
-    """Starts a Windows program; the process is Wine itself (wine-run execs it)."""
+    """Starts a Windows program; the process is Wine itself (wine-run execs it). What Wine and the program write
+    goes to a file of its own, named after the process, for a failure to quote."""
     environment = dict(os.environ)
     environment["http_proxy"] = "http://127.0.0.1:" + publish_release.endpoints(BUILD)["proxy_port"]
-    LAUNCHED.append(subprocess.Popen([WINE_RUN, *command], env=environment, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-    return LAUNCHED[-1]
+    os.makedirs(LAUNCH_OUTPUT, exist_ok=True)
+    with tempfile.NamedTemporaryFile(dir=LAUNCH_OUTPUT, suffix=".txt", delete=False) as output:
+        process = subprocess.Popen([WINE_RUN, *command], env=environment, stdin=subprocess.DEVNULL,
+                                   stdout=output, stderr=subprocess.STDOUT)
+    process.output_path = output.name
+    LAUNCHED.append(process)
+    return process
+
+
+def launch_output(process, limit=600):
+    """The end of what a launched process wrote, on one line."""
+    try:
+        with open(process.output_path, encoding="utf-8", errors="replace") as stream:
+            text = " | ".join(line.strip() for line in stream if line.strip() and "wine32 is missing" not in line
+                              and "multiarch needs" not in line and "dpkg --add-architecture" not in line
+                              and "apt-get install wine32" not in line)
+    except (AttributeError, OSError):
+        return ""
+    return text[-limit:]
 
 
 def stop_launched():
@@ -181,7 +201,8 @@ def wine_started(processes, exe, timeout=60):
                 except OSError:
                     pass
                 if started[index] is None and process.poll() is not None:
-                    raise Failure(f"{name} ended (code {process.returncode}) before it was seen to start in Wine")
+                    raise Failure(f"{name} ended (code {process.returncode}) before it was seen to start in Wine; "
+                                  f"it wrote: {launch_output(process) or '(nothing)'}")
         if time.time() > deadline:
             raise Failure(f"{name} was not seen to start in Wine within {timeout} s")
         time.sleep(0.01)
@@ -653,6 +674,7 @@ def signed_setup_own_file_unreadable(probe_exe, reader_exe, elsewhere_exe):
 def main():
     setup_exe, probe_exe, reader_exe, elsewhere_exe = sys.argv[1:5]
     os.makedirs(SHOTS, exist_ok=True)
+    shutil.rmtree(LAUNCH_OUTPUT, ignore_errors=True)
     prefix = os.path.join(BUILD, "wineprefix")
     if run([os.path.join(REPO, "tools", "wine-server"), "check", prefix], timeout=30).returncode != 0:
         print(f"FAIL: no persistent Wine server runs for {prefix}: the programs of the first scenario would start "
