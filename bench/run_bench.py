@@ -150,21 +150,26 @@ class Bench:
         process.kill()
         self.reap(process, block=True)
 
-    def run_wine(self, arguments, proxied=False, extra=None, limit=RUN_LIMIT_S):
-        """Runs a Windows program to its end; its output and peak resident KiB."""
-        process = self.start_wine(arguments, proxied, extra)
+    def wait_for_end(self, process, limit, failure):
+        """(exit code, peak KiB) once the process has ended, and its memory map
+        at the peak when asked for; stops it and fails after limit seconds."""
         deadline = time.monotonic() + limit
-        result = None
         peak_map = PeakMap(process.pid) if self.peak_maps else None
-        while result is None:
+        while True:
             if peak_map:
                 peak_map.sample()
             result = self.reap(process, block=False)
-            if result is None:
-                if time.monotonic() > deadline:
-                    self.stop(process)
-                    raise Failure(f"{arguments[0]} did not end within {limit} s")
-                time.sleep(0.005)
+            if result is not None:
+                return result, peak_map
+            if time.monotonic() > deadline:
+                self.stop(process)
+                raise Failure(failure)
+            time.sleep(0.005)
+
+    def run_wine(self, arguments, proxied=False, extra=None, limit=RUN_LIMIT_S):
+        """Runs a Windows program to its end; its output and peak resident KiB."""
+        process = self.start_wine(arguments, proxied, extra)
+        result, peak_map = self.wait_for_end(process, limit, f"{arguments[0]} did not end within {limit} s")
         self.output.seek(0)
         output = self.output.read().decode(errors="replace")
         self.output.close()
@@ -393,17 +398,7 @@ class Bench:
         extra = {"QV_BENCH_MARKS": windows_path(marks)} if marks else None
         started = time.time()
         process = self.start_wine([executable, "/manifest=" + release["manifest_url"]], proxied=True, extra=extra)
-        deadline = time.monotonic() + RUN_LIMIT_S
-        result = None
-        peak_map = PeakMap(process.pid) if self.peak_maps else None
-        while result is None:
-            if peak_map:
-                peak_map.sample()
-            result = self.reap(process, block=False)
-            if result is None and time.monotonic() > deadline:
-                self.stop(process)
-                raise Failure("the installation did not end")
-            time.sleep(0.01)
+        result, peak_map = self.wait_for_end(process, RUN_LIMIT_S, "the installation did not end")
         if peak_map:
             self.peak_maps_taken.append((os.path.basename(executable), peak_map))
         launched = None
