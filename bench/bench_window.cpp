@@ -18,10 +18,12 @@
 //                           installer's paints, and close: the start-up
 //                           baseline that does the installer's first-paint work.
 //   bench-window-setup URL PATH DLL...
-//                           the work of "URL PATH", with each named DLL loaded
+//                           the first paint of "paint", then the download and
+//                           digest of "URL PATH", with each named DLL loaded
 //                           first (by name, so that the manifest leads
 //                           comctl32.dll to version 6): the memory baseline that
-//                           maps every DLL the installer loads.
+//                           does the installer's work and maps every DLL it
+//                           loads.
 // With URL and PATH it prints one line "loaded=NAME,... failed=NAME,...".
 // Exits with 0, or 1 when anything failed.
 
@@ -52,7 +54,7 @@ struct FloorWork {
 };
 
 FloorWork* floor_work = nullptr;                  // only with URL and PATH
-Gdiplus::GpImage* first_paint_logo = nullptr;     // only in the paint mode
+Gdiplus::GpImage* first_paint_logo = nullptr;     // only in bench-window-setup
 
 // smoothed: the installer's rendering hint; left: beside the logo or not.
 void DrawTextWithGdiplus(HDC dc, const RECT& client, Gdiplus::REAL left, bool smoothed) {
@@ -185,9 +187,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
         if (Gdiplus::GdiplusStartup(&gdiplus_token, &input, nullptr) != Gdiplus::Ok) return 1;
     }
     quorvane::MarkStartupStep("gdiplus");
-    if (paint_mode) {
+    if (floor_work != nullptr || paint_mode) {
+        // Only bench-window-setup carries the logo; "paint" needs it.
         first_paint_logo = DecodeLogo();
-        if (first_paint_logo == nullptr) return 1;  // only bench-window-setup carries the logo
+        if (first_paint_logo == nullptr && paint_mode) return 1;
     }
     quorvane::MarkStartupStep("logo");
     WNDCLASSEXW window_class{};

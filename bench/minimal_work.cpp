@@ -9,6 +9,7 @@
 
 #include "files/unique_handle.h"
 #include "net/request.h"
+#include "net/transport_texts.h"
 
 namespace quorvane::bench {
 namespace {
@@ -57,6 +58,8 @@ std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& desti
     const InternetHandle session(
         WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) Fail("WinHttpOpen");
+    WinHttpSetTimeouts(session.get(), transport::kResolveTimeoutMs, transport::kConnectTimeoutMs,
+                       transport::kSendTimeoutMs, transport::kReceiveTimeoutMs);
     const InternetHandle connection(WinHttpConnect(session.get(), host, parts.nPort, 0));
     if (!connection) Fail("WinHttpConnect");
     const InternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,

@@ -11,7 +11,9 @@
 
 namespace quorvane::bench {
 
-// One GET through the default proxy, 256 KiB reads, WriteFile; after_read,
+// One GET through the default proxy with the setup's session timeouts (under
+// Wine a resolve timeout resolves the host on a thread-pool thread, as it does
+// for the setup), 256 KiB reads, WriteFile; after_read,
 // when given, is called with the running total after every read. Returns the
 // bytes written.
 std::uint64_t MinimalDownload(const std::wstring& url, const std::wstring& destination,

@@ -534,7 +534,8 @@ class Bench:
     def memory_floor(self):
         """Peak resident memory of the least program that does the same kinds
         of work under Wine: a window with GDI+ text in the installer's face, a
-        WinHTTP download and a CryptoAPI digest of it."""
+        WinHTTP download and a CryptoAPI digest of it; for 4b also the logo
+        and the off-screen first paint of 6b, with every DLL the setup loads."""
         size = 64 * MIB
         url = f"https://localhost:{self.ports['https_port']}/x/size={size},seed=12/bench/floor.bin"
         target = os.path.join(self.data, "floor.bin")
@@ -563,8 +564,9 @@ class Bench:
                       note=f"a bare GDI window alone peaks at {gdi_only:.1f} MiB"))
         highest = max(peaks.values())
         growth = peaks["large"] - peaks["small"]
-        self.add(dict(item="4b", measure="same, the highest peak vs the minimal work of 4w with every DLL the setup "
-                                         "names loaded through the setup's manifest (common controls 6)",
+        self.add(dict(item="4b", measure="same, the highest peak vs the first paint of 6b and the minimal work of 4w, "
+                                         "with every DLL the setup names loaded through the setup's manifest "
+                                         "(common controls 6)",
                       program=highest, baseline=with_dlls, unit="MiB", ratio=None, difference=highest - with_dlls,
                       target="<= baseline + 4 MiB, growth <= 2 MiB", met=highest - with_dlls <= 4 and growth <= 2,
                       note=f"{len(dlls)} DLLs: {', '.join(name.removesuffix('.dll') for name in dlls)}"
