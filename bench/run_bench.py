@@ -600,6 +600,10 @@ class Bench:
                       program=stripped, baseline=floor_size, unit="B", ratio=None, difference=stripped - floor_size,
                       target="<= floor + 128 KiB", met=stripped - floor_size <= 128 * 1024,
                       note="what the setup's own code costs"))
+        size_map = os.path.join(self.build, "ui", "QuorvaneSetup.map")
+        if os.path.exists(size_map):  # what the bytes are, from the linker's map
+            subprocess.run([sys.executable, os.path.join(self.repo, "bench", "size_map.py"), size_map, "--top", "8"],
+                           check=False)
 
     # --- 6. start-up ------------------------------------------------------------------
 
