@@ -142,6 +142,8 @@ LAUNCHED = []
 
 
 LAUNCH_OUTPUT = os.path.join(BUILD, "tests", "e2e", "launched")
+# Wine's notice on a 64-bit-only host, printed by every start: not the program's.
+WINE32_NOTICE = ("wine32 is missing", "multiarch needs", "dpkg --add-architecture", "apt-get install wine32")
 
 
 def launch(*command):
@@ -162,9 +164,8 @@ def launch_output(process, limit=600):
     """The end of what a launched process wrote, on one line."""
     try:
         with open(process.output_path, encoding="utf-8", errors="replace") as stream:
-            text = " | ".join(line.strip() for line in stream if line.strip() and "wine32 is missing" not in line
-                              and "multiarch needs" not in line and "dpkg --add-architecture" not in line
-                              and "apt-get install wine32" not in line)
+            text = " | ".join(line.strip() for line in stream
+                              if line.strip() and not any(notice in line for notice in WINE32_NOTICE))
     except (AttributeError, OSError):
         return ""
     return text[-limit:]
